@@ -1,0 +1,101 @@
+// Received IRC lines into IrcMessage records, and the message source split.
+#include <iterator>
+
+#include "tessel_client/protocol/byte_scan.hpp"
+#include "tessel_client/protocol/message.hpp"
+
+namespace tessel {
+namespace {
+
+inline std::size_t scan_to(std::string_view text, std::size_t pos, char c) { return byte_scan::find(text, pos, c); }
+
+inline std::size_t skip_spaces(std::string_view line, std::size_t pos) {
+    while (pos < line.size() && line[pos] == ' ') ++pos;
+    return pos;
+}
+
+}  // namespace
+
+Source split_source(std::string_view text) {
+    Source source;
+    const std::size_t bang = scan_to(text, 0, '!');
+    if (bang != text.size()) {
+        source.name.assign(text.substr(0, bang));
+        const std::size_t at = scan_to(text, bang + 1, '@');
+        if (at != text.size()) {
+            source.user.emplace(text.substr(bang + 1, at - bang - 1));
+            source.host.emplace(text.substr(at + 1));
+        } else {
+            source.user.emplace(text.substr(bang + 1));
+        }
+        return source;
+    }
+    const std::size_t at = scan_to(text, 0, '@');
+    if (at != text.size()) {
+        source.name.assign(text.substr(0, at));
+        source.host.emplace(text.substr(at + 1));
+    } else {
+        source.name.assign(text);
+    }
+    return source;
+}
+
+std::optional<IrcMessage> parse_line(std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+
+    IrcMessage msg;
+    std::size_t pos = 0;
+    if (!line.empty() && line[0] == '@') {
+        const std::size_t space = scan_to(line, 1, ' ');
+        if (space == line.size()) return std::nullopt;
+        msg.tags = parse_tags(line.substr(1, space - 1));
+        pos = skip_spaces(line, space);
+    }
+    if (pos < line.size() && line[pos] == ':') {
+        const std::size_t space = scan_to(line, pos + 1, ' ');
+        if (space == line.size()) return std::nullopt;
+        msg.source.emplace(split_source(line.substr(pos + 1, space - pos - 1)));
+        pos = skip_spaces(line, space);
+    }
+
+    const std::size_t end = scan_to(line, pos, ' ');
+    if (end == pos) return std::nullopt;
+    msg.command.assign(line.substr(pos, end - pos));
+    pos = end;
+
+    // Find the parameters first, so the list is allocated once at its final size
+    // (lines with more than the usual count simply spill into a second buffer).
+    struct Span {  // trivial, so the buffer below is not cleared on every call
+        std::size_t pos, len;
+    };
+    Span found[16];
+    std::vector<Span> spill;
+    std::size_t count = 0;
+    auto add = [&](std::size_t start, std::size_t stop) {
+        const Span span{start, stop - start};
+        if (count < std::size(found)) {
+            found[count] = span;
+        } else {
+            if (spill.empty()) spill.assign(std::begin(found), std::end(found));
+            spill.push_back(span);
+        }
+        ++count;
+    };
+    for (;;) {
+        pos = skip_spaces(line, pos);
+        if (pos >= line.size()) break;
+        if (line[pos] == ':') {
+            add(pos + 1, line.size());
+            break;
+        }
+        const std::size_t stop = scan_to(line, pos, ' ');
+        add(pos, stop);
+        pos = stop;
+    }
+    msg.params.reserve(count);
+    const Span* spans = spill.empty() ? found : spill.data();
+    for (std::size_t i = 0; i < count; ++i) msg.params.emplace_back(line.data() + spans[i].pos, spans[i].len);
+    return msg;
+}
+
+}  // namespace tessel

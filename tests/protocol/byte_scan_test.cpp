@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include "tessel_client/protocol/byte_scan.hpp"
+
+namespace tessel {
+namespace {
+
+// The word-at-a-time searches must find the first match at every offset, also next to
+// bytes that could upset the bit tricks (0x00, 0x01, 0x80, 0xFF, the bytes beside ";").
+TEST(ByteScan, FindsFirstMatchAtEveryOffset) {
+    for (const char filler : {'x', '\x00', '\x01', '\x80', '\xff', ':', '<'}) {
+        for (std::size_t len = 0; len <= 20; ++len) {
+            const std::string none(len, filler);
+            EXPECT_EQ(byte_scan::find(none, 0, ';'), len);
+            EXPECT_EQ(byte_scan::find_either(none, 0, ';', '='), len);
+            for (std::size_t at = 0; at < len; ++at) {
+                std::string text = none;
+                text[at] = ';';
+                if (at + 1 < len) text[at + 1] = '=';
+                SCOPED_TRACE(testing::Message() << "filler " << int(filler) << " len " << len << " at " << at);
+                EXPECT_EQ(byte_scan::find(text, 0, ';'), at);
+                EXPECT_EQ(byte_scan::find(text, at + 1, ';'), len);
+                EXPECT_EQ(byte_scan::find_either(text, 0, '=', ';'), at);
+            }
+        }
+    }
+}
+
+TEST(ByteScan, ByteBelow) {
+    for (int b = 0; b < 256; ++b) {
+        for (int lane = 0; lane < 8; ++lane) {
+            const std::uint64_t w = (0x4141414141414141ULL & ~(0xFFULL << (8 * lane))) |
+                                    (static_cast<std::uint64_t>(b) << (8 * lane));
+            EXPECT_EQ(byte_scan::has_byte_below(w, 0x0E), b < 0x0E) << b << " in lane " << lane;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessel

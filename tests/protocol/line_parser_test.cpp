@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "tessel_client/protocol/message.hpp"
+
+namespace tessel {
+namespace {
+
+using Params = std::vector<std::string>;
+
+TEST(ParseLine, CommandsAndParameters) {
+    struct Case {
+        std::string line;
+        std::string command;
+        Params params;
+    };
+    const Case cases[] = {
+        {"PING :x", "PING", {"x"}},
+        {"ping x", "ping", {"x"}},
+        {"NICK a\r\n\r\n", "NICK", {"a"}},
+        {"NICK a\n\r", "NICK", {"a"}},
+        {"PRIVMSG a  b :c d ", "PRIVMSG", {"a", "b", "c d "}},
+        {"PRIVMSG a :", "PRIVMSG", {"a", ""}},
+        {"PRIVMSG a b:c", "PRIVMSG", {"a", "b:c"}},
+        {"PRIVMSG a   ", "PRIVMSG", {"a"}},
+        {"PRIVMSG a ::)", "PRIVMSG", {"a", ":)"}},
+        {"X a\tb", "X", {"a\tb"}},              // TAB is no separator
+        {"X a\rb :c\nd", "X", {"a\rb", "c\nd"}},  // inner CR and LF stay
+        {"QUIT", "QUIT", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const auto msg = parse_line(c.line);
+        ASSERT_TRUE(msg);
+        EXPECT_TRUE(msg->tags.empty());
+        EXPECT_FALSE(msg->source);
+        EXPECT_EQ(msg->command, c.command);
+        EXPECT_EQ(msg->params, c.params);
+    }
+}
+
+TEST(ParseLine, ManyParametersAreAllKept) {
+    std::string line = "X";
+    Params expected;
+    for (int i = 0; i < 40; ++i) {
+        line += " p" + std::to_string(i);
+        expected.push_back("p" + std::to_string(i));
+    }
+    line += " :last one";
+    expected.push_back("last one");
+    const auto msg = parse_line(line);
+    ASSERT_TRUE(msg);
+    EXPECT_EQ(msg->params, expected);
+}
+
+TEST(ParseLine, LinesWithoutUsableShape) {
+    for (const char* line : {"", "\r\n", "\n\r\r", " ", " PING x", ":nick", ":nick ", "@a=b", "@a=b :src",
+                             "@a=b :src   ", "@a=b   "}) {
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(parse_line(line));
+    }
+}
+
+TEST(ParseLine, TagsAndSource) {
+    const auto msg = parse_line("@time=2023-11-14T22:13:20.123Z;+draft/reply=m1;flag  :n!u@h   PRIVMSG #c :hi there");
+    ASSERT_TRUE(msg);
+    const std::vector<Tag> tags{{"time", "2023-11-14T22:13:20.123Z"}, {"+draft/reply", "m1"}, {"flag", std::nullopt}};
+    EXPECT_EQ(msg->tags, tags);
+    EXPECT_EQ(msg->source, (Source{"n", "u", "h"}));
+    EXPECT_EQ(msg->command, "PRIVMSG");
+    EXPECT_EQ(msg->params, (Params{"#c", "hi there"}));
+
+    const auto empty_section = parse_line("@ PING");
+    ASSERT_TRUE(empty_section);
+    EXPECT_TRUE(empty_section->tags.empty());
+    EXPECT_EQ(empty_section->command, "PING");
+
+    // The source is recognised only at the start or right after the tags.
+    const auto later = parse_line("X :a!b@c");
+    ASSERT_TRUE(later);
+    EXPECT_FALSE(later->source);
+    EXPECT_EQ(later->params, Params{"a!b@c"});
+}
+
+TEST(ParseTags, PiecesKeysAndValues) {
+    struct Case {
+        std::string section;
+        std::vector<Tag> tags;
+    };
+    const Case cases[] = {
+        {"a=b;;c;d=", {{"a", "b"}, {"c", std::nullopt}, {"d", std::nullopt}}},
+        {";a;", {{"a", std::nullopt}}},
+        {"", {}},
+        {"k=a=b", {{"k", "a=b"}}},
+        {"=v", {{"", "v"}}},
+        {"k=1;k=2", {{"k", "1"}, {"k", "2"}}},
+        {"v=x\\sy\\:z\\\\", {{"v", "x y;z\\"}}},
+        {"v=abc\\", {{"v", "abc"}}},
+        {"v=\\q", {{"v", "q"}}},
+        {"v=a\\r\\nb", {{"v", "a\r\nb"}}},
+        {"v=\\\\n", {{"v", "\\n"}}},  // escapes are read one at a time
+        {"v=\\", {{"v", std::nullopt}}},  // nothing left after unescaping: absent, like "v="
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.section);
+        EXPECT_EQ(parse_tags(c.section), c.tags);
+    }
+}
+
+TEST(ParseTags, IteratorStopsAndStaysStopped) {
+    TagIter iter("a;;b=1;");
+    EXPECT_EQ(iter.next_tag(), (Tag{"a", std::nullopt}));
+    EXPECT_EQ(iter.next_tag(), (Tag{"b", "1"}));
+    EXPECT_FALSE(iter.next_tag());
+    EXPECT_FALSE(iter.next_tag());
+}
+
+TEST(SplitSource, Forms) {
+    struct Case {
+        std::string text;
+        Source source;
+    };
+    const Case cases[] = {
+        {"n!u@h", {"n", "u", "h"}},
+        {"n@h", {"n", std::nullopt, "h"}},
+        {"n!u", {"n", "u", std::nullopt}},
+        {"srv", {"srv", std::nullopt, std::nullopt}},
+        {"a@b!c", {"a@b", "c", std::nullopt}},
+        {"n!u@h@x", {"n", "u", "h@x"}},
+        {"!@", {"", "", ""}},
+        {"", {"", std::nullopt, std::nullopt}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(split_source(c.text), c.source);
+    }
+    const auto msg = parse_line(":!@ X");
+    ASSERT_TRUE(msg);
+    EXPECT_EQ(msg->source, (Source{"", "", ""}));
+}
+
+TEST(FindTag, LastOccurrenceDecides) {
+    const std::vector<Tag> twice{{"k", "1"}, {"k", "2"}};
+    EXPECT_EQ(find_tag(twice, "k"), "2");
+    const std::vector<Tag> valueless_last{{"k", "1"}, {"k", std::nullopt}};
+    EXPECT_FALSE(find_tag(valueless_last, "k"));
+    const std::vector<Tag> label{{"label", "x"}};
+    EXPECT_FALSE(find_tag(label, "Label"));
+    EXPECT_FALSE(find_tag({}, "k"));
+    // The value is read in place.
+    EXPECT_EQ(find_tag(label, "label")->data(), label[0].value->data());
+}
+
+TEST(UpsertTag, ReplacesFirstInPlaceOrAppends) {
+    std::vector<Tag> tags{{"k", "1"}, {"x", std::nullopt}, {"k", "2"}};
+    upsert_tag(tags, Tag::make("k", "3"));
+    EXPECT_EQ(tags, (std::vector<Tag>{{"k", "3"}, {"x", std::nullopt}, {"k", "2"}}));
+    std::vector<Tag> empty;
+    upsert_tag(empty, Tag::make("k", "3"));
+    EXPECT_EQ(empty, (std::vector<Tag>{{"k", "3"}}));
+}
+
+}  // namespace
+}  // namespace tessel
