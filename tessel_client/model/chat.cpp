@@ -1,0 +1,265 @@
+#include "tessel_client/model/chat.hpp"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <limits>
+
+#include "tessel_client/protocol/ctcp.hpp"
+#include "tessel_client/protocol/server_time.hpp"
+#include "tessel_client/protocol/unicode_props.hpp"
+#include "tessel_client/protocol/utf8.hpp"
+
+namespace tessel {
+
+namespace {
+
+using Changes = std::vector<Change>;
+
+std::optional<std::string> owned(std::optional<std::string_view> v) {
+    if (!v) return std::nullopt;
+    return std::string(*v);
+}
+
+std::optional<std::string_view> reply_msgid(const std::vector<Tag>& tags) {
+    if (auto v = find_tag(tags, "+reply")) return v;
+    return find_tag(tags, "+draft/reply");
+}
+
+Changes added(std::string target, MessageKey key) {
+    Changes out;
+    out.push_back(Change{Change::MessageAdded{std::move(target), key}});
+    return out;
+}
+
+void bump(std::uint32_t& counter) {
+    if (counter != std::numeric_limits<std::uint32_t>::max()) ++counter;
+}
+
+// Code point that ends just before byte `end` of valid UTF-8.
+std::optional<char32_t> char_before(std::string_view text, std::size_t end) {
+    std::size_t start = end;
+    do {
+        --start;
+    } while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80);
+    std::size_t pos = start;
+    auto c = utf8_next(text, pos);
+    if (!c || pos != end) return std::nullopt;
+    return c;
+}
+
+// Reaction step; nothing when it does not apply.
+std::optional<Changes> apply_reaction(ReduceContext& ctx, const IrcMessage& m) {
+    bool adding = true;
+    auto emoji = find_tag(m.tags, "+draft/react");
+    if (!emoji) {
+        emoji = find_tag(m.tags, "+draft/unreact");
+        adding = false;
+    }
+    if (!emoji) return std::nullopt;
+    auto msgid = reply_msgid(m.tags);
+    if (!msgid) return std::nullopt;
+    const std::string_view sender = source_nick(m);
+    std::string_view name;
+    MessageLog* log = find_target_log(ctx.model, ctx.isupport, m.params[0], sender, name);
+    if (log == nullptr) return std::nullopt;
+    LogMessage* target = log->find(*msgid);
+    if (target == nullptr) return std::nullopt;
+    std::string nick = irc_fold(ctx.isupport.casemapping, sender);
+    if (adding) {
+        auto& nicks = target->reactions[std::string(*emoji)];
+        if (std::find(nicks.begin(), nicks.end(), nick) == nicks.end()) nicks.push_back(std::move(nick));
+    } else if (auto it = target->reactions.find(*emoji); it != target->reactions.end()) {
+        std::erase(it->second, nick);
+        if (it->second.empty()) target->reactions.erase(it);
+    }
+    Changes out;
+    out.push_back(Change{Change::MessageReacted{std::string(name), std::string(*msgid)}});
+    return out;
+}
+
+// Link-preview step; nothing when the TAGMSG carries no preview (it is then stored).
+std::optional<Changes> apply_link_preview(ReduceContext& ctx, const IrcMessage& m) {
+    auto found = LinkPreview::from_tags(m.tags);
+    if (!found) return std::nullopt;
+    Changes out;
+    std::string_view name;
+    MessageLog* log = find_target_log(ctx.model, ctx.isupport, m.params[0], source_nick(m), name);
+    if (log == nullptr) return out;
+    LogMessage* target = log->find(found->first);
+    if (target == nullptr) return out;
+    target->link_preview = std::move(found->second);
+    out.push_back(Change{Change::MessageAdded{std::string(name), target->key}});
+    return out;
+}
+
+Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view command) {
+    Model& model = ctx.model;
+    const Isupport& isupport = ctx.isupport;
+    const CaseMapping cm = isupport.casemapping;
+
+    LogMessage msg;
+    msg.sender = std::string(source_nick(m));
+
+    std::uint64_t time = ctx.unix_ms;
+    if (auto stamp = find_tag(m.tags, "time")) {
+        if (auto parsed = parse_server_time(*stamp)) time = *parsed;
+    }
+    if (time > ctx.unix_ms) ctx.unix_ms = time;
+    msg.key = MessageKey{time, model.next_seq++};
+
+    if (command == "TAGMSG") {
+        msg.kind.value = MessageKind::Tagmsg{};
+    } else {
+        std::string_view text = m.params.size() > 1 ? std::string_view(m.params[1]) : std::string_view();
+        std::optional<Ctcp> ctcp;
+        if (command == "NOTICE") {
+            msg.kind.value = MessageKind::Notice{};
+        } else if ((ctcp = parse_ctcp(text))) {
+            std::string upper(ctcp->command);
+            for (char& c : upper)
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            msg.kind.value = MessageKind::Ctcp{std::move(upper)};
+            text = ctcp->args;
+        } else {
+            msg.kind.value = MessageKind::Privmsg{};
+        }
+        msg.text = std::string(text);
+    }
+
+    msg.msgid = owned(find_tag(m.tags, "msgid"));
+    msg.account = owned(find_tag(m.tags, "account"));
+    msg.reply_to = owned(reply_msgid(m.tags));
+    msg.own = irc_equal(cm, msg.sender, model.me.nick);
+    msg.historical = ctx.historical;
+    const bool counted = !msg.own && !msg.historical;
+
+    std::string_view target = m.params[0];
+    std::size_t skip = 0;
+    while (skip < target.size()) {
+        std::size_t pos = skip;
+        auto c = utf8_next(target, pos);
+        if (!c || !isupport.is_statusmsg_char(*c)) break;
+        skip = pos;
+    }
+    const std::string_view stripped = target.substr(skip);
+
+    if (isupport.is_channel(stripped)) {
+        auto channel = model.channels.find(irc_fold(cm, stripped));
+        if (channel == model.channels.end()) return {};
+        const bool mention = counted && mentions_nick(cm, model.me.nick, msg.text);
+        const MessageKey key = msg.key;
+        if (!channel->second.log.insert(std::move(msg))) return {};
+        if (counted) {
+            bump(channel->second.unread);
+            if (mention) bump(channel->second.mentions);
+        }
+        return added(std::string(stripped), key);
+    }
+
+    const std::string name = msg.own ? std::string(target) : msg.sender;
+    Conversation& conv = model.conversation_entry(irc_fold(cm, name), name);
+    const MessageKey key = msg.key;
+    if (!conv.log.insert(std::move(msg))) return {};
+    if (counted) bump(conv.unread);
+    return added(name, key);
+}
+
+}  // namespace
+
+bool is_word_char(char32_t c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    if (c < 0x80) return std::string_view("[]\\`_^{|}-").find(static_cast<char>(c)) != std::string_view::npos;
+    return is_alphabetic(c) || is_numeric(c);
+}
+
+namespace {
+
+// irc_fold works byte by byte; its table lets the search fold the text as it goes instead of
+// copying every message.
+using ByteFold = std::array<unsigned char, 256>;
+
+ByteFold make_byte_fold(CaseMapping mapping) {
+    ByteFold table{};
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        const std::string folded = irc_fold(mapping, std::string_view(&c, 1));
+        table[b] = folded.size() == 1 ? static_cast<unsigned char>(folded[0]) : static_cast<unsigned char>(b);
+    }
+    return table;
+}
+
+const ByteFold& byte_fold(CaseMapping mapping) {
+    static const ByteFold tables[] = {make_byte_fold(CaseMapping::Ascii), make_byte_fold(CaseMapping::Rfc1459),
+                                      make_byte_fold(CaseMapping::Rfc1459Strict)};
+    const auto index = static_cast<std::size_t>(mapping);
+    return tables[index < std::size(tables) ? index : 1];
+}
+
+bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
+    if (!c) return true;
+    const char32_t folded = *c < 0x80 ? fold[*c] : *c;
+    return !is_word_char(folded);
+}
+
+}  // namespace
+
+bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_view text) {
+    if (own_nick.empty()) return false;
+    const ByteFold& fold = byte_fold(mapping);
+    const std::string nick = irc_fold(mapping, own_nick);
+    const std::size_t n = nick.size();
+    const auto first = static_cast<unsigned char>(nick[0]);
+    auto matches_at = [&](std::size_t at) {
+        for (std::size_t j = 1; j < n; ++j)
+            if (fold[static_cast<unsigned char>(text[at + j])] != static_cast<unsigned char>(nick[j])) return false;
+        return true;
+    };
+    std::size_t at = 0;
+    while (at + n <= text.size()) {
+        if (fold[static_cast<unsigned char>(text[at])] != first || !matches_at(at)) {
+            ++at;
+            continue;
+        }
+        const std::size_t end = at + n;
+        std::optional<char32_t> before = at > 0 ? char_before(text, at) : std::nullopt;
+        std::optional<char32_t> after;
+        if (end < text.size()) {
+            std::size_t pos = end;
+            after = utf8_next(text, pos);
+        }
+        if (is_word_boundary(fold, before) && is_word_boundary(fold, after)) return true;
+        at = end;  // the search resumes after a rejected occurrence
+    }
+    return false;
+}
+
+MessageLog* find_target_log(Model& model, const Isupport& isupport, std::string_view target,
+                            std::string_view sender, std::string_view& name) {
+    const CaseMapping cm = isupport.casemapping;
+    const std::string key = irc_fold(cm, target);
+    name = target;
+    if (auto channel = model.channels.find(key); channel != model.channels.end()) return &channel->second.log;
+    // Aimed at us in private: the conversation is keyed by the other party.
+    if (!isupport.is_channel(target) && irc_equal(cm, target, model.me.nick)) {
+        auto conv = model.conversations.find(irc_fold(cm, sender));
+        if (conv == model.conversations.end()) return nullptr;
+        name = sender;
+        return &conv->second.log;
+    }
+    auto conv = model.conversations.find(key);
+    return conv == model.conversations.end() ? nullptr : &conv->second.log;
+}
+
+std::vector<Change> reduce_chat_message(ReduceContext& ctx, const IrcMessage& message, std::string_view command) {
+    if (message.params.empty()) return {};
+    if (command == "TAGMSG") {
+        if (!message.tags.empty()) {
+            if (auto reacted = apply_reaction(ctx, message)) return std::move(*reacted);
+        }
+        if (auto previewed = apply_link_preview(ctx, message)) return std::move(*previewed);
+    }
+    return store_message(ctx, message, command);
+}
+
+}  // namespace tessel

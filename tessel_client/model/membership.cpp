@@ -1,0 +1,147 @@
+#include "tessel_client/model/membership.hpp"
+
+#include <utility>
+
+#include "tessel_client/model/reducer.hpp"
+
+namespace tessel {
+
+std::vector<Change> reduce_kick(Model& model, const Isupport& isupport, const std::vector<std::string>& params) {
+    if (params.size() < 2) return {};
+    const CaseMapping cm = isupport.casemapping;
+    const std::string key = irc_fold(cm, params[0]);
+    std::vector<Change> out;
+    if (irc_equal(cm, params[1], model.me.nick)) {
+        model.erase_channel(key);
+        out.push_back(Change{Change::ChannelParted{params[0]}});
+        return out;
+    }
+    if (auto channel = model.channels.find(key); channel != model.channels.end())
+        model.erase_member(channel->first, channel->second, irc_fold(cm, params[1]));
+    model.prune_unknown_nicks();
+    out.push_back(Change{Change::ChannelMembersChanged{params[0]}});
+    return out;
+}
+
+std::vector<Change> reduce_nick(Model& model, const Isupport& isupport, const IrcMessage& message) {
+    if (message.params.empty()) return {};
+    const std::string old_nick(source_nick(message));
+    const std::string& new_nick = message.params[0];
+    model.rename_nick(isupport.casemapping, old_nick, new_nick);
+    std::vector<Change> out;
+    out.push_back(Change{Change::NickChanged{old_nick, new_nick}});
+    return out;
+}
+
+std::vector<Change> reduce_quit(Model& model, const Isupport& isupport, const IrcMessage& message) {
+    const std::vector<std::string> keys =
+        model.remove_nick_from_channels(irc_fold(isupport.casemapping, source_nick(message)));
+    model.prune_unknown_nicks();
+    return quit_member_changes(model, keys);
+}
+
+std::vector<Change> quit_member_changes(const Model& model, const std::vector<std::string>& channel_keys) {
+    std::vector<Change> out;
+    out.reserve(channel_keys.size());
+    for (const std::string& key : channel_keys) {
+        auto channel = model.channels.find(key);
+        if (channel != model.channels.end())
+            out.push_back(Change{Change::ChannelMembersChanged{channel->second.name}});
+    }
+    return out;
+}
+
+std::vector<std::string> Model::remove_nick_from_channels(std::string_view key) {
+    if (!index_in_sync()) rebuild_index();
+    std::vector<std::string> held;
+    auto entry = index_.channels_of.find(std::string(key));
+    if (entry == index_.channels_of.end()) return held;
+    for (const std::string& channel_key : entry->second) {  // sorted, so in key order
+        auto channel = channels.find(channel_key);
+        if (channel == channels.end()) continue;
+        auto member = channel->second.members.find(key);
+        if (member == channel->second.members.end()) continue;
+        channel->second.members.erase(member);
+        held.push_back(channel_key);
+        --index_.memberships;
+    }
+    index_.channels_of.erase(entry);
+    mark_candidate(key);
+    return held;
+}
+
+void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::string_view new_nick) {
+    if (!index_in_sync()) rebuild_index();
+    const std::string old_key = irc_fold(mapping, old_nick);
+    const std::string new_key = irc_fold(mapping, new_nick);
+
+    // Members: only the channels that hold the old key are visited, still in key order.
+    if (auto entry = index_.channels_of.find(old_key); entry != index_.channels_of.end()) {
+        const std::vector<std::string> held = entry->second;
+        for (const std::string& channel_key : held) {
+            auto channel = channels.find(channel_key);
+            if (channel == channels.end()) continue;
+            auto member = channel->second.members.find(old_key);
+            if (member == channel->second.members.end()) continue;
+            Member moved = std::move(member->second);
+            erase_member(channel_key, channel->second, old_key);
+            member_entry(channel_key, channel->second, new_key).prefixes = std::move(moved.prefixes);
+        }
+    }
+
+    if (auto node = conversations.extract(old_key)) {
+        node.key() = new_key;
+        node.mapped().nick = std::string(new_nick);
+        conversations.erase(new_key);
+        conversations.insert(std::move(node));
+        mark_candidate(old_key);
+    }
+
+    if (auto node = people.extract(old_key)) {
+        node.key() = new_key;
+        node.mapped().nick = std::string(new_nick);
+        if (people.erase(new_key) > 0) --index_.people;
+        people.insert(std::move(node));
+        mark_candidate(new_key);
+    }
+
+    if (irc_equal(mapping, old_nick, me.nick)) me.nick = std::string(new_nick);
+}
+
+void Model::prune_unknown_nicks() {
+    if (!index_in_sync()) rebuild_index();
+    // A record kept for a reason other than being known (the own nick's person, a WHOIS still
+    // arriving) stays a candidate: that reason can end without any membership changing.
+    auto examine = [this](const std::string& key, std::unordered_set<std::string>& keep) {
+        if (is_known(key)) return;
+        if (auto person = people.find(key); person != people.end()) {
+            if (person->second.nick == me.nick) {
+                keep.insert(key);
+            } else {
+                people.erase(person);
+                --index_.people;
+            }
+        }
+        if (auto record = whois.find(key); record != whois.end()) {
+            if (!record->second.complete) {
+                keep.insert(key);
+            } else {
+                whois.erase(record);
+                --index_.whois;
+            }
+        }
+    };
+    std::unordered_set<std::string> keep;
+    if (index_.full) {
+        std::vector<std::string> keys;
+        for (const auto& [key, person] : people) keys.push_back(key);
+        for (const auto& [key, record] : whois) keys.push_back(key);
+        for (const std::string& key : keys) examine(key, keep);
+        index_.full = false;
+    } else {
+        for (const std::string& key : index_.candidates) examine(key, keep);
+    }
+    index_.candidates = std::move(keep);
+}
+
+}  // namespace tessel

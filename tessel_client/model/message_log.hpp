@@ -1,0 +1,141 @@
+// The message log of a channel or conversation: messages ordered by (time, sequence number),
+// an index by msgid, de-duplication and a retention limit.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "tessel_client/protocol/message.hpp"
+
+namespace tessel {
+
+struct MessageKey {
+    std::uint64_t time_ms = 0;
+    std::uint64_t seq = 0;
+    auto operator<=>(const MessageKey&) const = default;
+};
+
+// What a stored message is. Incoming messages produce only Privmsg, Notice, Ctcp and Tagmsg.
+struct MessageKind {
+    struct Privmsg {
+        bool operator==(const Privmsg&) const = default;
+    };
+    struct Notice {
+        bool operator==(const Notice&) const = default;
+    };
+    struct Ctcp {
+        std::string command;  // ASCII upper case
+        bool operator==(const Ctcp&) const = default;
+    };
+    struct Tagmsg {
+        bool operator==(const Tagmsg&) const = default;
+    };
+    struct Join {
+        bool operator==(const Join&) const = default;
+    };
+    struct Part {
+        bool operator==(const Part&) const = default;
+    };
+    struct Quit {
+        bool operator==(const Quit&) const = default;
+    };
+    struct Kick {
+        std::string target;
+        bool operator==(const Kick&) const = default;
+    };
+    struct Nick {
+        std::string new_nick;
+        bool operator==(const Nick&) const = default;
+    };
+    struct Topic {
+        bool operator==(const Topic&) const = default;
+    };
+    struct Mode {
+        bool operator==(const Mode&) const = default;
+    };
+    std::variant<Privmsg, Notice, Ctcp, Tagmsg, Join, Part, Quit, Kick, Nick, Topic, Mode> value;
+    bool operator==(const MessageKind&) const = default;
+};
+
+struct LinkPreview {
+    std::string title;
+    std::optional<std::string> snippet;
+    std::optional<std::string> image;
+
+    // The reply msgid and the preview a TAGMSG carries; nothing without a title or a reply msgid.
+    static std::optional<std::pair<std::string, LinkPreview>> from_tags(const std::vector<Tag>& tags);
+    bool operator==(const LinkPreview&) const = default;
+};
+
+struct LogMessage {
+    MessageKey key;
+    std::optional<std::string> msgid;
+    std::string sender;  // as the server wrote it; empty without a source
+    MessageKind kind;
+    std::string text;
+    std::optional<std::string> account;
+    bool historical = false;
+    bool own = false;
+    std::optional<std::string> reply_to;
+    // emoji -> folded nicks in the order they reacted; never an empty list
+    std::map<std::string, std::vector<std::string>, std::less<>> reactions;
+    std::optional<LinkPreview> link_preview;
+    bool redacted = false;
+    bool operator==(const LogMessage&) const = default;
+};
+
+class MessageLog {
+public:
+    std::map<MessageKey, LogMessage> messages;                 // oldest first
+    std::map<std::string, MessageKey, std::less<>> by_msgid;  // msgid -> key
+    std::uint64_t retention = 1;                              // at least 1
+
+    explicit MessageLog(std::uint64_t retention = 1) : retention(retention < 1 ? 1 : retention) {}
+    MessageLog(const MessageLog& other);
+    MessageLog& operator=(const MessageLog& other);
+    MessageLog(MessageLog&&) noexcept = default;
+    MessageLog& operator=(MessageLog&&) noexcept = default;
+
+    // Stores the message and trims to `retention`; false (log unchanged) for a duplicate.
+    // True also when the trimming removed the new message again at once.
+    // Add messages only through insert: it keeps the indexes right.
+    bool insert(LogMessage message);
+    LogMessage* find(std::string_view msgid);
+    const LogMessage* find(std::string_view msgid) const;
+
+    // The newest stored message, if any.
+    const LogMessage* newest() const;
+
+    // Compares the log's contents (messages, msgid index, retention).
+    bool operator==(const MessageLog& other) const;
+
+private:
+    // The duplicate test for a message without msgid walks the messages of its millisecond.
+    // A millisecond holding more than kScanLimit messages is "crowded": its messages are
+    // then also indexed by a fingerprint of their content, so a burst of same-time messages
+    // costs a lookup each instead of a walk over all of them.
+    static constexpr std::size_t kScanLimit = 16;
+    std::unordered_multimap<std::uint64_t, MessageKey> crowded_;  // fingerprint -> key
+    std::unordered_map<std::uint64_t, std::size_t> crowded_times_;  // time_ms -> messages indexed
+    // Where each stored msgid sits in `by_msgid`, in key order, so that trimming the oldest
+    // message does not search the msgid index again. Rebuilt when its size disagrees.
+    std::map<MessageKey, std::map<std::string, MessageKey, std::less<>>::iterator> id_slots_;
+
+    bool is_duplicate(const LogMessage& message);
+    void index_crowded(const LogMessage& message);
+    void forget_crowded(const LogMessage& message);
+    void erase_oldest();
+};
+
+// Same sender, text and kind: what makes a message without msgid a duplicate within one millisecond.
+bool same_content(const LogMessage& a, const LogMessage& b);
+
+}  // namespace tessel

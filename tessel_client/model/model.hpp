@@ -1,0 +1,163 @@
+// The model of one connection: own user, channels, conversations, people and WHOIS results.
+// Every map keyed by a nick or channel name uses the name folded with irc_fold under the
+// connection's casemapping; the records keep names as the server wrote them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "tessel_client/model/message_log.hpp"
+#include "tessel_client/protocol/casemapping.hpp"
+
+namespace tessel {
+
+using TextMap = std::map<std::string, std::string, std::less<>>;
+using FoldedSet = std::set<std::string, std::less<>>;
+
+struct OwnUser {
+    std::string nick;
+    std::optional<std::string> account;
+    std::string modes;  // user-mode letters, each once, in the order they were added
+    TextMap metadata;
+    std::optional<std::string> away;
+    bool operator==(const OwnUser&) const = default;
+};
+
+struct Member {
+    std::string prefixes;  // status symbols such as "@" and "+"
+    bool operator==(const Member&) const = default;
+};
+
+struct Channel {
+    std::string name;
+    std::optional<std::string> topic;
+    std::optional<std::string> topic_by;
+    std::map<char32_t, std::optional<std::string>> modes;  // non-membership modes by letter
+    std::map<std::string, Member, std::less<>> members;   // folded nick -> member
+    MessageLog log;
+    std::uint32_t unread = 0;
+    std::uint32_t mentions = 0;
+    TextMap metadata;
+    std::optional<std::string> read_marker;
+    FoldedSet typing;
+    std::map<std::string, std::optional<std::string>, std::less<>> named_modes;
+    bool operator==(const Channel&) const = default;
+};
+
+struct Conversation {
+    std::string nick;
+    MessageLog log;
+    std::uint32_t unread = 0;
+    std::optional<std::string> read_marker;
+    FoldedSet typing;
+    bool operator==(const Conversation&) const = default;
+};
+
+struct Person {
+    std::string nick;
+    std::optional<std::string> account;
+    std::optional<std::string> away;
+    bool bot = false;
+    std::optional<std::string> username;
+    std::optional<std::string> host;
+    std::optional<std::string> realname;
+    bool operator_ = false;  // "operator" is reserved in C++; the host form names it "operator"
+    TextMap metadata;
+    bool operator==(const Person&) const = default;
+};
+
+struct WhoisRecord {
+    std::string nick;
+    std::optional<std::string> username;
+    std::optional<std::string> host;
+    std::optional<std::string> realname;
+    std::optional<std::string> server;
+    std::optional<std::string> server_info;
+    std::optional<std::string> operator_;  // the 313 text; host form "operator"
+    std::optional<std::uint64_t> idle_secs;
+    std::optional<std::uint64_t> signon_ms;
+    std::vector<std::string> channels;
+    std::optional<std::string> account;
+    std::optional<std::string> actual_host;
+    bool secure = false;
+    bool complete = false;
+    bool operator==(const WhoisRecord&) const = default;
+};
+
+// Which channels each nick is a member of, and which nicks may have become unknown since the
+// last pruning, so that QUIT and pruning cost what they touch instead of every member.
+// Kept by the Model's own operations; a member map changed behind its back is noticed by
+// the size check and answered with a rebuild.
+struct MembershipIndex {
+    std::unordered_map<std::string, std::vector<std::string>> channels_of;  // nick -> sorted keys
+    std::unordered_set<std::string> candidates;  // keys to examine at the next pruning
+    std::size_t memberships = 0;
+    std::size_t people = 0;
+    std::size_t whois = 0;
+    bool full = false;  // examine every person and WHOIS record at the next pruning
+};
+
+struct Model {
+    static constexpr std::size_t kMaxWhois = 64;
+
+    OwnUser me;
+    std::map<std::string, Channel, std::less<>> channels;            // folded name -> channel
+    std::map<std::string, Conversation, std::less<>> conversations;  // folded nick -> conversation
+    std::map<std::string, Person, std::less<>> people;               // folded nick -> person
+    std::map<std::string, WhoisRecord, std::less<>> whois;           // folded nick, at most 64
+    std::uint64_t retention = 1;
+    std::uint64_t next_seq = 0;
+
+    // A fresh model: own nick set, everything else empty; retention at least 1.
+    static Model make(std::string nick, std::uint64_t retention);
+
+    // Get-or-create helpers: the key is already folded; an existing record is returned as it is.
+    Person& person_entry(std::string key, std::string_view nick);
+    Channel& channel_entry(std::string key, std::string_view name);
+    Conversation& conversation_entry(std::string key, std::string_view nick);
+    WhoisRecord& whois_entry(std::string key, std::string_view nick);
+
+    // Member changes go through these (not through `members` directly) to keep the index right.
+    // Returns the member under the folded nick, created with empty prefixes when absent.
+    Member& member_entry(std::string_view channel_key, Channel& channel, std::string_view nick_key);
+    // Removes the folded nick from the channel; true when it was a member.
+    bool erase_member(std::string_view channel_key, Channel& channel, std::string_view nick_key);
+    // Removes a channel with everything it holds; true when it was held.
+    bool erase_channel(std::string_view channel_key);
+    // Empties every channel's member list (on disconnect).
+    void clear_members();
+
+    // Keys of the channels that held the folded nick, in key order, after removing it from them.
+    std::vector<std::string> remove_nick_from_channels(std::string_view key);
+    void rename_nick(CaseMapping mapping, std::string_view old_nick, std::string_view new_nick);
+    // Drops people and WHOIS records the connection shares nothing with any more.
+    void prune_unknown_nicks();
+
+    // Applies PROP / 961 items to the channel; false when the channel is not held.
+    bool apply_named_modes(std::string_view channel_key, const std::vector<std::string_view>& items);
+    bool set_typing_member(std::string_view target, std::string_view nick, bool active);
+    bool rename_channel_entry(CaseMapping mapping, std::string_view old_name, std::string_view new_name);
+
+    // Compares the seven fields above; the index is bookkeeping.
+    bool operator==(const Model& other) const;
+
+private:
+    MembershipIndex index_;
+
+    bool index_in_sync() const;
+    void rebuild_index();
+    void index_add(std::string_view nick_key, std::string_view channel_key);
+    void index_remove(std::string_view nick_key, std::string_view channel_key);
+    bool is_known(std::string_view key) const;
+    void mark_candidate(std::string_view key);
+};
+
+}  // namespace tessel

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "tessel_client/model/message_log.hpp"
+
+namespace tessel {
+namespace {
+
+LogMessage msg(std::uint64_t time, std::uint64_t seq, std::string sender, std::string text,
+               std::optional<std::string> msgid = std::nullopt, MessageKind kind = {}) {
+    LogMessage m;
+    m.key = {time, seq};
+    m.sender = std::move(sender);
+    m.text = std::move(text);
+    m.msgid = std::move(msgid);
+    m.kind = std::move(kind);
+    return m;
+}
+
+MessageKind ctcp(std::string command) { return MessageKind{MessageKind::Ctcp{std::move(command)}}; }
+MessageKind notice() { return MessageKind{MessageKind::Notice{}}; }
+
+TEST(MessageKey, OrdersByTimeThenSeq) {
+    EXPECT_LT((MessageKey{1, 9}), (MessageKey{2, 0}));
+    EXPECT_LT((MessageKey{2, 0}), (MessageKey{2, 1}));
+    EXPECT_EQ((MessageKey{2, 1}), (MessageKey{2, 1}));
+}
+
+struct DuplicateCase {
+    const char* name;
+    LogMessage stored;
+    LogMessage incoming;
+    bool stored_again;
+};
+
+TEST(MessageLog, DuplicateRules) {
+    const DuplicateCase cases[] = {
+        {"same msgid, everything else differs", msg(1, 0, "a", "x", "id1"), msg(9, 1, "b", "y", "id1"), false},
+        {"new msgid, same content", msg(1, 0, "a", "x", "id1"), msg(1, 1, "a", "x", "id2"), true},
+        {"no msgid, same ms and content", msg(1, 0, "a", "x"), msg(1, 1, "a", "x"), false},
+        {"no msgid, stored one has msgid", msg(1, 0, "a", "x", "id1"), msg(1, 1, "a", "x"), false},
+        {"1 ms apart", msg(1, 0, "a", "x"), msg(2, 1, "a", "x"), true},
+        {"privmsg against notice", msg(1, 0, "a", "x"), msg(1, 1, "a", "x", std::nullopt, notice()), true},
+        {"different ctcp command", msg(1, 0, "a", "x", std::nullopt, ctcp("ACTION")),
+         msg(1, 1, "a", "x", std::nullopt, ctcp("PING")), true},
+        {"same ctcp command", msg(1, 0, "a", "x", std::nullopt, ctcp("ACTION")),
+         msg(1, 1, "a", "x", std::nullopt, ctcp("ACTION")), false},
+        {"sender differs in case only", msg(1, 0, "Ann", "x"), msg(1, 1, "ann", "x"), true},
+        {"text differs", msg(1, 0, "a", "x"), msg(1, 1, "a", "y"), true},
+    };
+    for (const auto& c : cases) {
+        MessageLog log(10);
+        ASSERT_TRUE(log.insert(c.stored)) << c.name;
+        EXPECT_EQ(log.insert(c.incoming), c.stored_again) << c.name;
+        EXPECT_EQ(log.messages.size(), c.stored_again ? 2u : 1u) << c.name;
+    }
+}
+
+TEST(MessageLog, OwnAndAccountAreNotCompared) {
+    MessageLog log(10);
+    LogMessage a = msg(5, 0, "a", "x");
+    LogMessage b = msg(5, 1, "a", "x");
+    b.own = true;
+    b.account = "acct";
+    b.historical = true;
+    b.reply_to = "r";
+    ASSERT_TRUE(log.insert(a));
+    EXPECT_FALSE(log.insert(b));
+}
+
+TEST(MessageLog, RetentionOneKeepsNewest) {
+    MessageLog log(1);
+    ASSERT_TRUE(log.insert(msg(10, 0, "a", "first", "id1")));
+    ASSERT_TRUE(log.insert(msg(20, 1, "a", "second", "id2")));
+    ASSERT_EQ(log.messages.size(), 1u);
+    EXPECT_EQ(log.messages.begin()->second.text, "second");
+    EXPECT_EQ(log.by_msgid.size(), 1u);
+    EXPECT_EQ(log.find("id1"), nullptr);
+    // Older than everything: stored, then trimmed at once.
+    EXPECT_TRUE(log.insert(msg(5, 2, "a", "old", "id3")));
+    EXPECT_EQ(log.messages.begin()->second.text, "second");
+    EXPECT_EQ(log.by_msgid.size(), 1u);
+    EXPECT_EQ(log.find("id3"), nullptr);
+}
+
+TEST(MessageLog, ZeroRetentionCountsAsOne) {
+    MessageLog log(0);
+    EXPECT_EQ(log.retention, 1u);
+}
+
+TEST(MessageLog, TrimmedMsgidIsForgottenAndStorableAgain) {
+    MessageLog log(2);
+    ASSERT_TRUE(log.insert(msg(1, 0, "a", "x", "id1")));
+    ASSERT_TRUE(log.insert(msg(2, 1, "a", "y", "id2")));
+    ASSERT_TRUE(log.insert(msg(3, 2, "a", "z", "id3")));
+    EXPECT_EQ(log.find("id1"), nullptr);
+    EXPECT_TRUE(log.insert(msg(4, 3, "a", "x", "id1")));
+    ASSERT_NE(log.find("id1"), nullptr);
+    EXPECT_EQ(log.find("id1")->key, (MessageKey{4, 3}));
+    // Trimmed content no longer counts as a duplicate either.
+    EXPECT_TRUE(log.insert(msg(2, 4, "a", "y")));  // older than all: stored and trimmed
+    EXPECT_EQ(log.messages.size(), 2u);
+}
+
+TEST(MessageLog, FindReturnsRedactedMessages) {
+    MessageLog log(5);
+    ASSERT_TRUE(log.insert(msg(1, 0, "a", "x", "id1")));
+    log.find("id1")->redacted = true;
+    ASSERT_NE(log.find("id1"), nullptr);
+    EXPECT_TRUE(log.find("id1")->redacted);
+    EXPECT_EQ(log.find("nope"), nullptr);
+}
+
+TEST(MessageLog, LargestTimeDoesNotOverflow) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    MessageLog log(10);
+    ASSERT_TRUE(log.insert(msg(0, 0, "a", "x")));
+    ASSERT_TRUE(log.insert(msg(kMax, 1, "a", "x")));  // not a duplicate of the time-0 one
+    EXPECT_FALSE(log.insert(msg(kMax, 2, "a", "x")));
+    EXPECT_TRUE(log.insert(msg(kMax, 3, "a", "y")));
+    EXPECT_EQ(log.messages.size(), 3u);
+    EXPECT_EQ(log.newest()->text, "y");
+}
+
+TEST(MessageLog, CrowdedMillisecondStillFindsDuplicates) {
+    MessageLog log(10000);
+    for (std::uint64_t i = 0; i < 3000; ++i) ASSERT_TRUE(log.insert(msg(7, i, "a", "t" + std::to_string(i))));
+    EXPECT_FALSE(log.insert(msg(7, 3000, "a", "t0")));
+    EXPECT_FALSE(log.insert(msg(7, 3001, "a", "t2999")));
+    EXPECT_TRUE(log.insert(msg(8, 3002, "a", "t0")));
+    EXPECT_EQ(log.messages.size(), 3001u);
+}
+
+TEST(MessageLog, LogFilledByHandStillDeduplicates) {
+    MessageLog log(10);
+    LogMessage m = msg(3, 0, "a", "x");
+    log.messages.emplace(m.key, m);
+    EXPECT_FALSE(log.insert(msg(3, 1, "a", "x")));
+    EXPECT_TRUE(log.insert(msg(3, 2, "a", "y")));
+}
+
+TEST(MessageLog, OutOfOrderInsertKeepsKeyOrder) {
+    MessageLog log(3);
+    ASSERT_TRUE(log.insert(msg(30, 0, "a", "c")));
+    ASSERT_TRUE(log.insert(msg(10, 1, "a", "a")));
+    ASSERT_TRUE(log.insert(msg(20, 2, "a", "b")));
+    ASSERT_TRUE(log.insert(msg(40, 3, "a", "d")));  // trims the time-10 message
+    std::string order;
+    for (const auto& [key, m] : log.messages) {
+        EXPECT_EQ(key, m.key);
+        order += m.text;
+    }
+    EXPECT_EQ(order, "bcd");
+}
+
+// The log's shortcuts (node reuse, the crowded-millisecond index, the msgid positions) must
+// give what the plain algorithm gives: walk the millisecond, store, trim from the front.
+struct PlainLog {
+    std::map<MessageKey, LogMessage> messages;
+    std::map<std::string, MessageKey, std::less<>> by_msgid;
+    std::uint64_t retention;
+
+    bool insert(const LogMessage& m) {
+        if (m.msgid) {
+            if (by_msgid.contains(*m.msgid)) return false;
+        } else {
+            for (const auto& [key, stored] : messages)
+                if (key.time_ms == m.key.time_ms && same_content(stored, m)) return false;
+        }
+        messages.emplace(m.key, m);
+        if (m.msgid) by_msgid.emplace(*m.msgid, m.key);
+        while (messages.size() > retention) {
+            if (messages.begin()->second.msgid) by_msgid.erase(*messages.begin()->second.msgid);
+            messages.erase(messages.begin());
+        }
+        return true;
+    }
+};
+
+TEST(MessageLog, MatchesThePlainAlgorithm) {
+    std::mt19937 rng(7);
+    for (std::uint64_t retention : {1u, 3u, 20u, 60u}) {
+        MessageLog log(retention);
+        PlainLog plain{{}, {}, retention};
+        std::uint64_t seq = 0;
+        for (int step = 0; step < 6000; ++step) {
+            const std::uint64_t times[] = {0, 1, 2, 3, std::numeric_limits<std::uint64_t>::max()};
+            // Mostly one crowded millisecond, so that it fills and drains through the trimming.
+            const std::uint64_t time = rng() % 4 == 0 ? times[rng() % 5] : 2;
+            std::optional<std::string> msgid;
+            if (rng() % 3 == 0) msgid = "id" + std::to_string(rng() % 200);
+            LogMessage m = msg(time, seq++, rng() % 2 ? "a" : "b", "t" + std::to_string(rng() % 40), msgid,
+                               rng() % 5 == 0 ? notice() : MessageKind{});
+            if (rng() % 4 == 0) m.key.seq = rng() % (seq + 1);  // out of order, sometimes a taken key
+            if (plain.messages.contains(m.key)) continue;  // keys are unique by construction
+            ASSERT_EQ(log.insert(m), plain.insert(m)) << "step " << step;
+            ASSERT_EQ(log.messages, plain.messages) << "step " << step;
+            ASSERT_EQ(log.by_msgid, plain.by_msgid) << "step " << step;
+            if (step % 1000 == 999) log = MessageLog(log);  // copies rebuild their positions
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessel
