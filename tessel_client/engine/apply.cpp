@@ -1,0 +1,78 @@
+// Hands a message to the reducer and reports what changed.
+#include <algorithm>
+#include <array>
+
+#include "tessel_client/engine/ascii.hpp"
+#include "tessel_client/engine/engine.hpp"
+#include "tessel_client/model/reducer.hpp"
+#include "tessel_client/protocol/casemapping.hpp"
+
+namespace tessel {
+
+namespace {
+
+// These only fill the pending WHOIS record, which reports once on 318.
+constexpr std::array<std::string_view, 9> kWhoisReplies{"311", "312", "313", "317", "319",
+                                                        "330", "338", "378", "671"};
+
+bool is_whois_reply(std::string_view word) {
+    return word.size() == 3 && std::find(kWhoisReplies.begin(), kWhoisReplies.end(), word) != kWhoisReplies.end();
+}
+
+}  // namespace
+
+void Engine::apply_message(const IrcMessage& message, bool historical) {
+    if (!apply_changes(message, historical)) emit(Event::RawLine{message});
+}
+
+bool Engine::apply_changes(const IrcMessage& message, bool historical) {
+    ReduceContext context{model, isupport, unix_ms, historical};
+    std::vector<Change> changes = reduce_message(context, message);
+    if (changes.empty()) return is_whois_reply(message.command);
+
+    for (const Change& change : changes) {
+        if (const auto* joined = std::get_if<Change::ChannelJoined>(&change.value)) {
+            if (isupport.tokens.find("WHOX") != isupport.tokens.end())
+                queue_line(IrcMessage::make("WHO", joined->channel, "%tcuhnfar,332"));
+            else
+                queue_line(IrcMessage::make("WHO", joined->channel));
+        } else if (const auto* renamed = std::get_if<Change::ChannelRenamed>(&change.value)) {
+            move_channel_records(renamed->from, renamed->to);
+        } else if (const auto* nick = std::get_if<Change::NickChanged>(&change.value)) {
+            // Follow a confirmed change of our own nick, so PING, the local echo and the
+            // fallback nick use the nick we hold now.
+            if (irc_equal(isupport.casemapping, nick->from, current_nick)) current_nick = nick->to;
+        }
+    }
+    for (Change& change : changes) emit(Event::ModelChanged{std::move(change)});
+    return true;
+}
+
+void Engine::move_channel_records(std::string_view from, std::string_view to) {
+    const CaseMapping mapping = isupport.casemapping;
+    std::string old_key = irc_fold(mapping, from);
+    std::string new_key = irc_fold(mapping, to);
+    if (old_key == new_key) return;
+
+    if (auto it = channel_keys.find(old_key); it != channel_keys.end()) {
+        std::string key = std::move(it->second);
+        channel_keys.erase(it);
+        channel_keys.insert_or_assign(new_key, std::move(key));
+    }
+    // Voice rooms move here too once they are kept.
+
+    // Typing timers of the old name move with the channel, so its typists still expire.
+    std::vector<std::pair<TimerKey, std::uint64_t>> moved;
+    for (auto it = timers.begin(); it != timers.end();) {
+        const auto* typing = std::get_if<TimerKey::Typing>(&it->first.value);
+        if (typing && typing->target == old_key) {
+            moved.emplace_back(TimerKey{TimerKey::Typing{new_key, typing->nick}}, it->second);
+            it = timers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& [key, deadline] : moved) timers.insert_or_assign(std::move(key), deadline);
+}
+
+}  // namespace tessel

@@ -1,0 +1,36 @@
+#include "tessel_client/engine/engine.hpp"
+
+#include <utility>
+
+namespace tessel {
+
+Engine::Engine(Config given) : config(std::move(given)) {
+    if (config.username.empty()) config.username = config.nick;
+    if (config.realname.empty()) config.realname = config.nick;
+    current_nick = config.nick;
+    model = Model::make(config.nick, config.retention);
+}
+
+void Engine::queue_line(const IrcMessage& message) {
+    std::string line;
+    message.write(line);
+    line += "\r\n";
+    transmit.push_back(std::move(line));
+}
+
+std::optional<std::string> Engine::poll_transmit() {
+    if (transmit.empty()) return std::nullopt;
+    std::string line = std::move(transmit.front());
+    transmit.pop_front();
+    return line;
+}
+
+std::vector<Event> Engine::poll_events() {
+    std::vector<Event> taken = std::exchange(events, {});
+    // The host drains after every chunk; starting the next round at the last round's size
+    // spares the queue its regrowth.
+    events.reserve(taken.size());
+    return taken;
+}
+
+}  // namespace tessel

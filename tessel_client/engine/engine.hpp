@@ -1,0 +1,123 @@
+// The Engine: the whole state of one IRC connection. It does no I/O: the host feeds it bytes
+// and the clock, and drains outgoing lines and events.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tessel_client/engine/cap_state.hpp"
+#include "tessel_client/engine/config.hpp"
+#include "tessel_client/engine/event.hpp"
+#include "tessel_client/engine/open_batch.hpp"
+#include "tessel_client/engine/pending_label.hpp"
+#include "tessel_client/engine/sasl.hpp"
+#include "tessel_client/engine/scram.hpp"
+#include "tessel_client/engine/timer_key.hpp"
+#include "tessel_client/model/model.hpp"
+#include "tessel_client/protocol/isupport.hpp"
+#include "tessel_client/protocol/message.hpp"
+
+namespace tessel {
+
+enum class LinkState : std::uint8_t { Down = 0, Negotiating = 1, Registering = 2, Registered = 3 };
+
+// An unterminated line is given up once this many bytes gathered without an LF.
+inline constexpr std::size_t kMaxLineBytes = 8704;
+
+struct Engine {
+    // Fields, in record order. The host reads `model`, `malformed_lines` and the queues through
+    // the operations below; everything else is the engine's own.
+    Config config;
+    CapState caps;
+    std::string current_nick;
+    Isupport isupport;
+    Model model;
+    std::vector<std::string> metadata_keys;
+    std::string recv_buf;
+    std::deque<std::string> transmit;  // each entry one line ending in CR LF
+    std::vector<Event> events;         // taken whole by poll_events, so a vector keeps FIFO order
+    std::optional<ScramState> scram;
+    std::map<std::string, OpenBatch, std::less<>> batches;
+    std::uint64_t batch_message_limit = 1024;
+    std::uint64_t open_batch_limit = 64;
+    std::set<std::string, std::less<>> monitor_watched;  // folded nicks
+    std::set<std::string, std::less<>> monitor_online;   // folded nicks
+    std::map<std::string, std::string, std::less<>> channel_keys;  // folded channel -> key
+    // The voice rooms, the allowed-command list and the bot registry take their places here
+    // when voice frames and bots are handled.
+    std::map<TimerKey, std::uint64_t> timers;
+    std::uint64_t label_counter = 0;
+    std::map<std::string, PendingLabel, std::less<>> pending_labels;
+    std::map<std::string, std::string, std::less<>> batch_labels;  // batch reference -> label
+    std::uint64_t reconnect_base_ms = 2000;
+    std::uint64_t reconnect_max_ms = 300000;
+    std::uint32_t max_reconnect_attempts = 100;
+    std::uint32_t reconnect_attempts = 0;
+    std::uint64_t now_ms = 0;
+    std::uint64_t unix_ms = 0;
+    std::uint64_t alt_nick_index = 0;
+    bool discarding = false;
+    LinkState link = LinkState::Down;
+    SaslState sasl = SaslState::Idle;
+    std::uint64_t malformed_lines = 0;  // received lines dropped as unusable; saturates
+
+    explicit Engine(Config config);
+    static Engine make(Config config) { return Engine(std::move(config)); }
+
+    // Host side.
+    void handle_connected();
+    void handle_disconnected();
+    void tick(std::uint64_t monotonic_ms, std::uint64_t unix_time_ms);
+    std::optional<std::uint64_t> poll_timeout() const;
+    void handle_bytes(std::string_view data);
+    std::optional<std::string> poll_transmit();
+    std::vector<Event> poll_events();
+
+    // Send path.
+    void queue_line(const IrcMessage& message);
+    std::optional<std::string> send_labeled(const IrcMessage& message);
+    void send_chat(const IrcMessage& message);
+    void update_monitor(const std::vector<std::string>& nicks, bool watch);
+
+    // Receive side, called by the dispatch (public so their effects can be driven directly).
+    void apply_message(const IrcMessage& message, bool historical);
+    void nick_rejected(const IrcMessage& message);
+    void monitor_reply(const IrcMessage& message);
+    void handle_batch(const IrcMessage& message);
+    std::optional<IrcMessage> collect_batch_message(IrcMessage message);
+    void handle_authenticate(const std::vector<std::string>& params);
+    void sasl_failed(SaslFailure reason);
+    void request_caps();
+    void advance_negotiation();
+
+private:
+    void handle_line(std::string_view raw);
+    void settle_label(const IrcMessage& message);
+    void dispatch(IrcMessage message);
+    void on_welcome(const IrcMessage& message);
+    void on_ping(const IrcMessage& message);
+    void on_isupport(const IrcMessage& message);
+    void on_cap(const IrcMessage& message);
+    void on_typing(const IrcMessage& message, std::string_view value);
+    void on_sasl_success();
+    void on_standard_reply(const IrcMessage& message, ReplySeverity severity);
+    void expire_labels();
+    // Reduces one message and queues its model_changed events; false when nothing changed and
+    // the caller owes a raw_line.
+    bool apply_changes(const IrcMessage& message, bool historical);
+    void move_channel_records(std::string_view from, std::string_view to);
+    template <class E>
+    void emit(E&& e) { events.push_back(Event{std::forward<E>(e)}); }
+};
+
+// Sends one client SASL message as AUTHENTICATE lines of at most 400 base64 characters.
+void send_authenticate(Engine& engine, std::string_view payload);
+
+}  // namespace tessel

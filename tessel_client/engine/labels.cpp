@@ -1,0 +1,51 @@
+// Labelled requests (IRCv3 labeled-response) and the local echo of sent chat messages.
+#include <algorithm>
+
+#include "tessel_client/engine/engine.hpp"
+
+namespace tessel {
+
+std::optional<std::string> Engine::send_labeled(const IrcMessage& message) {
+    if (!caps.is_enabled("labeled-response")) {
+        queue_line(message);
+        return std::nullopt;
+    }
+    ++label_counter;
+    std::string label = "l" + std::to_string(label_counter);
+    IrcMessage labelled = message;
+    upsert_tag(labelled.tags, Tag::make("label", label));
+    pending_labels.insert_or_assign(label, PendingLabel{message.command, std::nullopt,
+                                                        saturating_add(now_ms, kLabelAnswerMs)});
+    queue_line(labelled);
+    return label;
+}
+
+void Engine::send_chat(const IrcMessage& message) {
+    send_labeled(message);
+    if (caps.is_enabled("echo-message")) return;  // the server sends it back
+    IrcMessage echo = message;
+    echo.source = Source{current_nick, std::nullopt, std::nullopt};
+    apply_message(echo, false);
+}
+
+void Engine::expire_labels() {
+    std::vector<std::pair<std::string, PendingLabel>> expired;
+    for (auto it = pending_labels.begin(); it != pending_labels.end();) {
+        if (it->second.deadline <= now_ms) {
+            expired.emplace_back(it->first, std::move(it->second));
+            it = pending_labels.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::stable_sort(expired.begin(), expired.end(),
+                     [](const auto& a, const auto& b) { return a.second.deadline < b.second.deadline; });
+    for (auto& [label, request] : expired) {
+        if (request.batch) {
+            if (auto it = batch_labels.find(*request.batch); it != batch_labels.end()) batch_labels.erase(it);
+        }
+        emit(Event::CommandTimedOut{std::move(request.command)});
+    }
+}
+
+}  // namespace tessel

@@ -1,0 +1,130 @@
+// Link up and down, the clock and its timers, and refused nicks during registration.
+#include <algorithm>
+#include <limits>
+
+#include "tessel_client/engine/engine.hpp"
+#include "tessel_client/protocol/casemapping.hpp"
+
+namespace tessel {
+
+namespace {
+
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+// min(cap, base * 2^attempts), where an overflowing power or product counts as the maximum.
+std::uint64_t backoff_delay(std::uint64_t base, std::uint64_t cap, std::uint32_t attempts) {
+    std::uint64_t product;
+    if (base == 0) {
+        product = 0;
+    } else if (attempts >= 64) {
+        product = kMax;
+    } else {
+        std::uint64_t power = std::uint64_t{1} << attempts;
+        product = power > kMax / base ? kMax : base * power;
+    }
+    return std::min(cap, product);
+}
+
+}  // namespace
+
+void Engine::handle_connected() {
+    link = LinkState::Negotiating;
+    reconnect_attempts = 0;
+    // A new transport starts clean: a partial line (or the tail of a given-up line) of the dead
+    // connection must not be glued onto, or swallow, the new server's first line.
+    recv_buf.clear();
+    discarding = false;
+
+    timers.erase(TimerKey{TimerKey::Reconnect{}});
+    timers.erase(TimerKey{TimerKey::PingTimeout{}});
+    timers.insert_or_assign(TimerKey{TimerKey::Idle{}}, saturating_add(now_ms, kIdleMs));
+
+    queue_line(IrcMessage::make("CAP", "LS", "302"));
+    if (config.password) queue_line(IrcMessage::make("PASS", *config.password));
+    queue_line(IrcMessage::make("NICK", config.nick));
+    queue_line(IrcMessage::make("USER", config.username, "0", "*", config.realname));
+}
+
+void Engine::handle_disconnected() {
+    link = LinkState::Down;
+    batches.clear();
+    caps = CapState{};
+    sasl = SaslState::Idle;
+    monitor_online.clear();
+    model.whois.clear();
+    model.clear_members();
+    timers.erase(TimerKey{TimerKey::Idle{}});
+    timers.erase(TimerKey{TimerKey::PingTimeout{}});
+
+    if (reconnect_attempts < max_reconnect_attempts) {
+        std::uint64_t delay = backoff_delay(reconnect_base_ms, reconnect_max_ms, reconnect_attempts);
+        ++reconnect_attempts;
+        timers.insert_or_assign(TimerKey{TimerKey::Reconnect{}}, saturating_add(now_ms, delay));
+        emit(Event::ReconnectAfter{delay});
+    } else {
+        emit(Event::ReconnectAbandoned{});
+    }
+}
+
+void Engine::tick(std::uint64_t monotonic_ms, std::uint64_t unix_time_ms) {
+    now_ms = monotonic_ms;
+    unix_ms = std::max(unix_ms, unix_time_ms);
+
+    // Everything due is taken out first, so a timer armed while these fire waits for a later tick.
+    std::vector<std::pair<TimerKey, std::uint64_t>> due;
+    for (auto it = timers.begin(); it != timers.end();) {
+        if (it->second <= now_ms) {
+            due.emplace_back(it->first, it->second);
+            it = timers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+
+    for (auto& [key, deadline] : due) {
+        switch (key.value.index()) {
+            case 0:  // Idle
+                queue_line(IrcMessage::make("PING", current_nick));
+                timers.insert_or_assign(TimerKey{TimerKey::PingTimeout{}}, saturating_add(now_ms, kPingAnswerMs));
+                break;
+            case 1:  // PingTimeout
+                emit(Event::LinkDead{});
+                break;
+            case 2:  // Reconnect
+                emit(Event::ReconnectAfter{0});
+                break;
+            default: {
+                auto& typing = std::get<TimerKey::Typing>(key.value);
+                if (model.set_typing_member(typing.target, typing.nick, false))
+                    emit(Event::TypingChanged{std::move(typing.target), std::move(typing.nick), false});
+                break;
+            }
+        }
+    }
+    expire_labels();
+}
+
+std::optional<std::uint64_t> Engine::poll_timeout() const {
+    std::optional<std::uint64_t> earliest;
+    for (const auto& entry : timers)
+        if (!earliest || entry.second < *earliest) earliest = entry.second;
+    return earliest;
+}
+
+void Engine::nick_rejected(const IrcMessage& message) {
+    if (link == LinkState::Registered) {
+        emit(Event::RawLine{message});
+        return;
+    }
+    std::string refused = message.params.size() >= 2 ? message.params[1] : current_nick;
+    std::string trying = alt_nick_index < config.alt_nicks.size() ? config.alt_nicks[alt_nick_index]
+                                                                   : current_nick + "_";
+    ++alt_nick_index;
+    current_nick = trying;
+    model.me.nick = trying;
+    emit(Event::NickInUse{std::move(refused), trying});
+    queue_line(IrcMessage::make("NICK", std::move(trying)));
+}
+
+}  // namespace tessel

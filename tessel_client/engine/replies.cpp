@@ -1,0 +1,108 @@
+// Connection-level replies the receive dispatch consumes itself.
+#include "tessel_client/engine/ascii.hpp"
+#include "tessel_client/engine/engine.hpp"
+#include "tessel_client/engine/monitor.hpp"
+#include "tessel_client/protocol/casemapping.hpp"
+
+namespace tessel {
+
+void Engine::on_welcome(const IrcMessage& message) {
+    link = LinkState::Registered;
+    if (!message.params.empty()) current_nick = message.params[0];
+    model.me.nick = current_nick;
+    emit(Event::Registered{current_nick});
+
+    // Resume where an earlier connection left off.
+    if (!monitor_watched.empty()) {
+        std::vector<std::string> nicks(monitor_watched.begin(), monitor_watched.end());
+        for (std::string& group : chunk_monitor_targets(nicks, isupport.number("MONITOR").value_or(kDefaultMonitorLimit)))
+            queue_line(IrcMessage::make("MONITOR", "+", std::move(group)));
+    }
+    if (!metadata_keys.empty()) {
+        std::vector<std::string> params{"*", "SUB"};
+        params.insert(params.end(), metadata_keys.begin(), metadata_keys.end());
+        queue_line(IrcMessage::make("METADATA", std::move(params)));
+    }
+    const bool history = caps.is_enabled("draft/chathistory");
+    for (const auto& [folded, channel] : model.channels) {
+        auto key = channel_keys.find(irc_fold(isupport.casemapping, channel.name));
+        if (key != channel_keys.end())
+            queue_line(IrcMessage::make("JOIN", channel.name, key->second));
+        else
+            queue_line(IrcMessage::make("JOIN", channel.name));
+        if (!history || channel.log.messages.empty()) continue;
+        const auto& newest = channel.log.messages.rbegin()->second;
+        if (newest.msgid)
+            queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, "msgid=" + *newest.msgid, "100"));
+    }
+}
+
+void Engine::on_ping(const IrcMessage& message) {
+    queue_line(IrcMessage::make("PONG", message.params.empty() ? std::string() : message.params.back()));
+}
+
+void Engine::on_isupport(const IrcMessage& message) {
+    const auto& p = message.params;
+    if (p.size() < 3) return;
+    for (std::size_t i = 1; i + 1 < p.size(); ++i) {
+        IsupportChange change = apply_isupport_token(isupport, p[i]);
+        std::optional<std::string> value;
+        if (!change.removed) value = std::move(change.value);
+        emit(Event::IsupportToken{std::move(change.token), std::move(value)});
+    }
+}
+
+void Engine::on_cap(const IrcMessage& message) {
+    const auto& p = message.params;
+    if (p.size() < 2) return;
+    const std::string sub = ascii_uppercase(p[1]);
+    if (sub.empty()) return;
+    const std::string& list = p.back();
+    const bool continues = p.size() >= 3 && p[2] == "*";
+    if (sub == "LS") {
+        caps.offer(list);
+        if (!continues) request_caps();
+    } else if (sub == "NEW") {
+        caps.offer(list);
+        request_caps();
+    } else if (sub == "DEL") {
+        caps.del(list);
+    } else if (sub == "ACK") {
+        std::vector<std::string> names = caps.ack(list);
+        if (!names.empty()) emit(Event::CapabilitiesAcknowledged{std::move(names)});
+        advance_negotiation();
+    } else if (sub == "NAK") {
+        caps.nak(list);
+        advance_negotiation();
+    }
+}
+
+void Engine::on_typing(const IrcMessage& message, std::string_view value) {
+    const std::string& sender = message.source->name;
+    const std::string& target = isupport.is_channel(message.params[0]) ? message.params[0] : sender;
+    const CaseMapping mapping = isupport.casemapping;
+    const bool active = value == "active";
+    TimerKey key{TimerKey::Typing{irc_fold(mapping, target), irc_fold(mapping, sender)}};
+    const auto& typing = std::get<TimerKey::Typing>(key.value);
+    const bool changed = model.set_typing_member(typing.target, typing.nick, active);
+    if (active)
+        timers.insert_or_assign(std::move(key), saturating_add(now_ms, kTypingExpiryMs));
+    else
+        timers.erase(key);
+    if (changed) emit(Event::TypingChanged{target, sender, active});
+}
+
+void Engine::on_sasl_success() {
+    if (sasl == SaslState::Finished) return;
+    sasl = SaslState::Finished;
+    advance_negotiation();
+}
+
+void Engine::on_standard_reply(const IrcMessage& message, ReplySeverity severity) {
+    const auto& p = message.params;
+    std::vector<std::string> context;
+    if (p.size() > 3) context.assign(p.begin() + 2, p.end() - 1);
+    emit(Event::ServerReply{severity, p[0], p[1], std::move(context), p.back()});
+}
+
+}  // namespace tessel

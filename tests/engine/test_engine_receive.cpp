@@ -1,0 +1,241 @@
+// Framing of received bytes, the keepalive and label steps, and the dispatch table.
+#include <random>
+
+#include "engine_harness.hpp"
+
+namespace tessel::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Events = std::vector<Event>;
+
+TEST(Framing, LinesSplitAcrossCallsAndBareLf) {
+    Harness h;
+    h.engine.handle_bytes("PING a\r\nPI");
+    EXPECT_EQ(h.sent(), Lines{"PONG a"});
+    h.engine.handle_bytes("NG b\r\n");
+    EXPECT_EQ(h.sent(), Lines{"PONG b"});
+    h.engine.handle_bytes("PING c\nPING d\r\n\r\nPING e\n");
+    EXPECT_EQ(h.sent(), (Lines{"PONG c", "PONG d", "PONG e"}));
+    EXPECT_TRUE(h.engine.recv_buf.empty());
+    h.engine.handle_bytes("");
+    EXPECT_TRUE(h.sent().empty());
+}
+
+TEST(Framing, GivesUpAt8704BytesWithoutLf) {
+    Harness h;
+    h.engine.handle_bytes(std::string(8703, 'x'));
+    EXPECT_EQ(h.engine.recv_buf.size(), 8703u);
+    EXPECT_FALSE(h.engine.discarding);
+    h.engine.handle_bytes("y");
+    EXPECT_TRUE(h.engine.recv_buf.empty());
+    EXPECT_TRUE(h.engine.discarding);
+    EXPECT_EQ(h.engine.malformed_lines, 1u);
+    // More of the same line, filling the buffer again, is still that one line.
+    h.engine.handle_bytes(std::string(9000, 'z'));
+    EXPECT_EQ(h.engine.malformed_lines, 1u);
+    h.engine.handle_bytes("PING :tail\r\nPING next\r\n");
+    EXPECT_EQ(h.sent(), Lines{"PONG next"});
+    EXPECT_FALSE(h.engine.discarding);
+}
+
+TEST(Framing, LongCompleteLineIsParsed) {
+    Harness h;
+    std::string text(20000, 'a');
+    h.engine.handle_bytes("PING :" + text + "\r\n");
+    EXPECT_EQ(h.sent(), Lines{"PONG " + text});
+    // Also when its start was buffered by an earlier call.
+    h.engine.handle_bytes("PING :" + text.substr(0, 5000));
+    h.engine.handle_bytes(text.substr(5000) + "\r\n");
+    EXPECT_EQ(h.sent(), Lines{"PONG " + text});
+}
+
+TEST(Framing, InvalidUtf8IsReplacedAndTheLineUsed) {
+    Harness h;
+    h.engine.handle_bytes("PING :a\xff" "b\r\n");
+    EXPECT_EQ(h.sent(), Lines{"PONG a\xEF\xBF\xBD" "b"});
+}
+
+TEST(Framing, UnparsableLinesAreCountedAndLeaveTimersAlone) {
+    Harness h;
+    h.engine.handle_connected();
+    h.drain();
+    h.engine.tick(1000, 0);
+    h.engine.handle_bytes("\r\n");
+    h.engine.handle_bytes(":only-a-source\r\n");
+    EXPECT_EQ(h.engine.malformed_lines, 2u);
+    EXPECT_EQ(h.engine.poll_timeout(), 30000u);
+    h.recv("PING x");
+    EXPECT_EQ(h.engine.poll_timeout(), 31000u);
+}
+
+TEST(Dispatch, CommandWordsMatchInAnyLetterCaseOnly) {
+    Harness h;
+    h.recv_all({"ping :x", "PiNg x"});
+    EXPECT_EQ(h.sent(), (Lines{"PONG x", "PONG x"}));
+    h.recv("PINGS x");
+    EXPECT_TRUE(h.sent().empty());
+    EXPECT_EQ(h.events(), Events{ev(Event::RawLine{msg("PINGS x")})});
+}
+
+TEST(Dispatch, PingAndPong) {
+    Harness h;
+    h.recv_all({"PING", "PING a b :c d", ":srv PONG srv :me"});
+    EXPECT_EQ(h.sent(), (Lines{"PONG :", "PONG :c d"}));
+    EXPECT_TRUE(h.events().empty());
+}
+
+TEST(Dispatch, RowsWithConditionsFallThroughToTheModel) {
+    // Each of these fails its row's condition and reaches the model, which changes nothing.
+    const char* lines[] = {
+        "@+typing=active TAGMSG #a",          // no source
+        ":bob!u@h TAGMSG #a",                 // no tag
+        "@+typing :bob!u@h TAGMSG #a",        // tag without value
+        ":srv TOKEN GENERATE svc endpoint",   // three parameters
+        ":srv TOKEN generate svc ep tok",     // GENERATE is case-sensitive
+        ":srv FAIL X",                        // one parameter
+        ":srv 908 me PLAIN :are available",   // not a SASL outcome we consume
+        ":srv 732 me :bob",
+    };
+    for (const char* line : lines) {
+        Harness h;
+        h.recv(line);
+        EXPECT_EQ(h.events(), Events{ev(Event::RawLine{msg(line)})}) << line;
+        EXPECT_TRUE(h.sent().empty()) << line;
+    }
+}
+
+TEST(Dispatch, ConsumedWithoutEffectWhenTooShort) {
+    const char* lines[] = {":srv 005 me :only text", ":srv CAP me", ":srv 900 me mask", ":srv 730 me",
+                           ":srv CMDSLIST +a", "@+vantaweb/rtc=x TAGMSG #a", "@tesselnet/bot-info=x TAGMSG",
+                           "@+draft/bot-cmds=x TAGMSG #a"};
+    for (const char* line : lines) {
+        Harness h;
+        h.recv(line);
+        EXPECT_TRUE(h.events().empty()) << line;
+        EXPECT_TRUE(h.sent().empty()) << line;
+    }
+}
+
+TEST(Dispatch, TokenGenerateAndStandardReplies) {
+    Harness h;
+    h.recv_all({
+        ":srv TOKEN GENERATE files https://f.example tok extra",
+        ":srv FAIL CHATHISTORY INVALID_TARGET #x :No such channel",
+        ":srv warn A B c1 c2 :text here",
+        ":srv NOTE X Y",
+        ":srv NOTE X Y :Z",
+    });
+    EXPECT_EQ(h.events(), (Events{
+                              ev(Event::AuthToken{"files", "https://f.example", "tok"}),
+                              ev(Event::ServerReply{ReplySeverity::fail, "CHATHISTORY", "INVALID_TARGET", {"#x"},
+                                                    "No such channel"}),
+                              ev(Event::ServerReply{ReplySeverity::warn, "A", "B", {"c1", "c2"}, "text here"}),
+                              ev(Event::ServerReply{ReplySeverity::note, "X", "Y", {}, "Y"}),
+                              ev(Event::ServerReply{ReplySeverity::note, "X", "Y", {}, "Z"}),
+                          }));
+}
+
+TEST(Dispatch, ConnectionMessagesInsideABatchAreHandledAtOnce) {
+    Harness h;
+    h.recv("BATCH +b1 custom");
+    h.recv("@batch=b1 PING :inside");
+    h.recv("@batch=b1 :srv NOTE A B :c");
+    h.recv("@batch=b1 :bob!u@h PRIVMSG me :held");
+    EXPECT_EQ(h.sent(), Lines{"PONG inside"});
+    EXPECT_EQ(h.events(), (Events{ev(Event::ServerReply{ReplySeverity::note, "A", "B", {}, "c"})}));
+    h.recv("BATCH -b1");
+    auto events = h.events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].value.index(), 6u);  // the held message reaches the model now
+}
+
+TEST(LabelStep, SettlesPendingRequests) {
+    Harness h;
+    h.register_with({"labeled-response"});
+    EXPECT_EQ(h.engine.send_labeled(IrcMessage::make("WHOIS", "bob")), "l1");
+    EXPECT_EQ(h.engine.send_labeled(IrcMessage::make("NOTICE", "bob", "x")), "l2");
+    EXPECT_EQ(h.engine.send_labeled(IrcMessage::make("PRIVMSG", "bob", "y")), "l3");
+    h.drain();
+
+    // A labelled reply settles its request and still goes where it would anyway.
+    h.recv("@label=l1 :srv PING :x");
+    EXPECT_EQ(h.sent(), Lines{"PONG x"});
+    EXPECT_EQ(h.engine.pending_labels.count("l1"), 0u);
+    // Only the last label tag counts.
+    h.recv("@label=l2;label=l9 :srv NOTE A B :c");
+    EXPECT_EQ(h.engine.pending_labels.count("l2"), 1u);
+
+    h.recv("@label=l2 BATCH +b1 labeled-response");
+    EXPECT_EQ(h.engine.batch_labels.at("b1"), "l2");
+    EXPECT_EQ(h.engine.pending_labels.at("l2").batch, "b1");
+    h.recv("@batch=b1 :srv NOTICE me :answer");
+    h.recv("BATCH -b1");
+    h.events();
+    EXPECT_TRUE(h.engine.batch_labels.empty());
+    EXPECT_EQ(h.engine.pending_labels.count("l2"), 0u);
+
+    // A batch refused for want of a type still links its label (to the empty reference); a
+    // BATCH without parameters has no label handling at all. Expiry drops the link too.
+    h.recv("@label=l3 BATCH +");
+    EXPECT_EQ(h.engine.batch_labels.at(""), "l3");
+    h.recv("@label=l3 BATCH");
+    EXPECT_EQ(h.engine.pending_labels.count("l3"), 1u);
+    h.engine.tick(40000, 0);
+    h.sent();
+    EXPECT_EQ(h.events(), (Events{ev(Event::CommandTimedOut{"PRIVMSG"})}));
+    EXPECT_TRUE(h.engine.batch_labels.empty());
+}
+
+TEST(BadInput, RandomAndTruncatedLinesNeverBreakTheEngine) {
+    // Fragments of real traffic, cut at random points and mixed with random bytes.
+    const std::vector<std::string> seeds = {
+        "@time=2026-01-01T00:00:00.000Z;msgid=a;batch=b :nick!u@h PRIVMSG #chan :hello there\r\n",
+        "BATCH +b chathistory #chan\r\n", "BATCH -b\r\n", "BATCH +m draft/multiline #chan\r\n",
+        "@batch=m;draft/multiline-concat :n!u@h PRIVMSG #chan :more\r\n",
+        ":srv CAP * LS * :sasl=PLAIN multi-prefix labeled-response batch\r\n", ":srv CAP * ACK :sasl batch\r\n",
+        "AUTHENTICATE +\r\n", "AUTHENTICATE Kg==\r\n", ":srv 904 me :fail\r\n", ":srv 001 me :hi\r\n",
+        ":srv 005 me PREFIX=(ov)@+ CHANTYPES=# MONITOR=1 CASEMAPPING=ascii :ok\r\n",
+        ":me!u@h JOIN #chan\r\n", ":n!u@h JOIN #chan * :real\r\n", ":srv 353 me = #chan :@me +n x\r\n",
+        "@+typing=active :n!u@h TAGMSG #chan\r\n", ":srv 730 me :a,b!c@d,,\r\n", ":srv 731 me :a\r\n",
+        ":srv RENAME #chan #new :why\r\n", ":n!u@h NICK :m\r\n", ":srv 433 * me :x\r\n",
+        ":srv FAIL A B C :d\r\n", ":srv TOKEN GENERATE a b c\r\n", "@label=l1 :srv NOTICE me :x\r\n",
+    };
+    std::mt19937 rng(20240601);
+    Config config = basic_config();
+    config.sasl = Credentials{Credentials::Scram{"u", "p", "nonce"}};
+    Engine engine(config);
+    engine.handle_connected();
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 20000; ++round) {
+        std::string chunk;
+        int pieces = 1 + static_cast<int>(rng() % 4);
+        for (int i = 0; i < pieces; ++i) {
+            const std::string& seed = seeds[rng() % seeds.size()];
+            switch (rng() % 4) {
+                case 0: chunk += seed; break;
+                case 1: chunk += seed.substr(0, rng() % seed.size()); break;
+                case 2: chunk += seed.substr(rng() % seed.size()); break;
+                default:
+                    for (int k = static_cast<int>(rng() % 40); k > 0; --k) chunk.push_back(static_cast<char>(byte(rng)));
+            }
+        }
+        if (rng() % 50 == 0) chunk.append(5000 + rng() % 5000, 'q');
+        engine.handle_bytes(chunk);
+        if (round % 97 == 0) engine.tick(static_cast<std::uint64_t>(round) * 500, 0);
+        if (round % 1013 == 0) {
+            engine.handle_disconnected();
+            engine.handle_connected();
+        }
+        while (engine.poll_transmit()) {
+        }
+        engine.poll_events();
+        ASSERT_LT(engine.recv_buf.size(), kMaxLineBytes);
+        ASSERT_LE(engine.batches.size(), engine.open_batch_limit);
+        for (const auto& [ref, batch] : engine.batches) ASSERT_LE(batch.held.size(), engine.batch_message_limit);
+    }
+    EXPECT_GT(engine.malformed_lines, 0u);
+}
+
+}  // namespace
+}  // namespace tessel::testing
