@@ -1,0 +1,154 @@
+// Host JSON formats: the model snapshot, the event list, and reading a configuration.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "tessel_client/formats/config_json.hpp"
+#include "tessel_client/formats/event_json.hpp"
+#include "tessel_client/formats/model_json.hpp"
+
+namespace tessel {
+namespace {
+
+std::string nick_of(int i) { return "User" + std::to_string(i); }
+
+// 50 channels with 5000 messages each, 2000 people.
+Model make_big_model() {
+    Model model = Model::make("me", 5000);
+    for (int p = 0; p < 2000; ++p) {
+        const std::string nick = nick_of(p);
+        std::string key = nick;
+        for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        Person& person = model.person_entry(key, nick);
+        person.account = nick;
+        person.username = "~u" + std::to_string(p);
+        person.host = "host-" + std::to_string(p) + ".example.net";
+        person.realname = "Real Name " + std::to_string(p);
+    }
+    std::uint64_t seq = 0;
+    for (int c = 0; c < 50; ++c) {
+        const std::string name = "#channel-" + std::to_string(c);
+        Channel& chan = model.channel_entry(name, name);
+        chan.topic = "Welcome to " + name + " | be nice";
+        chan.modes = {{U'n', std::nullopt}, {U't', std::nullopt}};
+        for (int m = 0; m < 40; ++m) {
+            std::string key = nick_of(c * 40 + m);
+            for (char& ch : key) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch);
+            model.member_entry(name, chan, key).prefixes = m == 0 ? "@" : "";
+        }
+        chan.log = MessageLog(5000);
+        for (int i = 0; i < 5000; ++i) {
+            LogMessage msg;
+            msg.key = MessageKey{1700000000000ull + static_cast<std::uint64_t>(i) * 1000, seq++};
+            msg.msgid = "msg" + std::to_string(c) + "x" + std::to_string(i) + "AbCdEfGh";
+            msg.sender = nick_of((c * 40 + i) % 2000);
+            msg.kind = MessageKind{MessageKind::Privmsg{}};
+            msg.text = "message number " + std::to_string(i) +
+                       " in the channel, with some \"quoted\" words and a tab\there to make it realistic";
+            msg.account = msg.sender;
+            chan.log.insert(std::move(msg));
+        }
+    }
+    model.next_seq = seq;
+    return model;
+}
+
+void BM_ModelToJson(benchmark::State& state) {
+    static const Model model = make_big_model();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string json = model_to_json(model);
+        bytes += json.size();
+        benchmark::DoNotOptimize(json.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_ModelToJson)->Unit(benchmark::kMillisecond);
+
+// 100,000 queued events, alternately model_changed and raw_line.
+std::vector<Event> make_events() {
+    std::vector<Event> events;
+    events.reserve(100000);
+    for (int i = 0; i < 100000; ++i) {
+        if (i % 2 == 0) {
+            events.push_back(Event{Event::ModelChanged{
+                Change{Change::MessageAdded{"#channel-" + std::to_string(i % 50),
+                                            MessageKey{1700000000000ull + static_cast<std::uint64_t>(i),
+                                                       static_cast<std::uint64_t>(i)}}}}});
+        } else {
+            IrcMessage m;
+            m.tags = {Tag{"time", "2024-01-01T00:00:00.000Z"}, Tag{"msgid", "abc" + std::to_string(i)}};
+            m.source = Source{nick_of(i % 2000), "~user", "host.example.net"};
+            m.command = "PRIVMSG";
+            m.params = {"#channel-" + std::to_string(i % 50), "a line of chat text that changed nothing, number " +
+                                                                  std::to_string(i)};
+            events.push_back(Event{Event::RawLine{std::move(m)}});
+        }
+    }
+    return events;
+}
+
+void BM_EventsToJson(benchmark::State& state) {
+    static const std::vector<Event> events = make_events();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string json = events_to_json(events);
+        bytes += json.size();
+        benchmark::DoNotOptimize(json.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_EventsToJson)->Unit(benchmark::kMillisecond);
+
+// About 10 KB of configuration: a long list of alternative nicks.
+std::string config_with_alt_nicks() {
+    std::string text = R"({"nick":"alpha","username":"alpha","realname":"Alpha Tester","password":"secret",)"
+                       R"("sasl":{"mechanism":"scram","username":"alpha","password":"pa\"ss","nonce":"rOprNGfwEbeRWgbNEkqO"},)"
+                       R"("retention":5000,"alt_nicks":[)";
+    for (int i = 0; text.size() < 10 * 1024 - 32; ++i) {
+        if (i != 0) text += ',';
+        text += "\"alpha_alternative_" + std::to_string(i) + "\"";
+    }
+    text += "]}";
+    return text;
+}
+
+// About 10 KB of configuration, most of it under keys the reader skips.
+std::string config_with_unknown_keys() {
+    std::string text = R"({"nick":"alpha","sasl":["plain","alpha","secret"],"ui":{"theme":"dark","panes":[)";
+    for (int i = 0; text.size() < 10 * 1024 - 64; ++i) {
+        if (i != 0) text += ',';
+        text += R"({"id":)" + std::to_string(i) + R"(,"width":0.25,"title":"pane \u00e9 )" + std::to_string(i) +
+                R"(","flags":[true,false,null]})";
+    }
+    text += R"(]},"retention":100})";
+    return text;
+}
+
+void read_config_bench(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        auto result = config_from_json(text);
+        if (!result.ok()) {
+            state.SkipWithError(result.error().shown().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(result.value().nick.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_ConfigFromJson_AltNicks(benchmark::State& state) {
+    static const std::string text = config_with_alt_nicks();
+    read_config_bench(state, text);
+}
+BENCHMARK(BM_ConfigFromJson_AltNicks);
+
+void BM_ConfigFromJson_SkippedKeys(benchmark::State& state) {
+    static const std::string text = config_with_unknown_keys();
+    read_config_bench(state, text);
+}
+BENCHMARK(BM_ConfigFromJson_SkippedKeys);
+
+}  // namespace
+}  // namespace tessel

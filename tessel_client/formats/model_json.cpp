@@ -1,0 +1,281 @@
+#include "tessel_client/formats/model_json.hpp"
+
+#include <array>
+
+#include "tessel_client/formats/event_json.hpp"
+#include "tessel_client/formats/json_writer.hpp"
+#include "tessel_client/protocol/utf8.hpp"
+
+namespace tessel {
+namespace {
+
+constexpr std::array<std::string_view, 11> kKindWords = {"privmsg", "notice", "ctcp",  "tagmsg", "join", "part",
+                                                         "quit",    "kick",   "nick", "topic",  "mode"};
+
+// Maps keyed by text: "{" key ":" value, ... "}" in key order (std::less on bytes).
+template <class Map, class Out, class WriteValue>
+void write_map(const Map& map, Out& out, WriteValue&& write_value) {
+    out += '{';
+    bool first = true;
+    for (const auto& [key, value] : map) {
+        if (!first) out += ',';
+        first = false;
+        write_json_text(key, out);
+        out += ':';
+        write_value(value);
+    }
+    out += '}';
+}
+
+template <class Out>
+void metadata_to(const TextMap& metadata, Out& out) {
+    write_map(metadata, out, [&](const std::string& v) { write_json_text(v, out); });
+}
+
+template <class Out>
+void typing_to(const FoldedSet& typing, Out& out) {
+    out += '[';
+    bool first = true;
+    for (const auto& nick : typing) {
+        if (!first) out += ',';
+        first = false;
+        write_json_text(nick, out);
+    }
+    out += ']';
+}
+
+template <class Out>
+void retention_to(std::uint64_t retention, Out& out) {
+    out += ",\"retention\":";
+    write_json_u64(retention, out);
+}
+
+template <class Out>
+void write_message(const LogMessage& m, Out& out);
+
+template <class Out>
+void log_to(const MessageLog& log, Out& out) {
+    out += "{\"messages\":[";
+    bool first = true;
+    for (const auto& [key, message] : log.messages) {
+        if (!first) out += ',';
+        first = false;
+        write_message(message, out);
+    }
+    out += "],\"by_msgid\":";
+    write_map(log.by_msgid, out, [&](const MessageKey& key) { write_message_key(key, out); });
+    retention_to(log.retention, out);
+    out += '}';
+}
+
+template <class Out>
+void write_kind(const MessageKind& kind, Out& out) {
+    out += "{\"type\":\"";
+    out += kKindWords[kind.value.index()];
+    out += '"';
+    if (const auto* c = std::get_if<MessageKind::Ctcp>(&kind.value)) {
+        out += ",\"command\":";
+        write_json_text(c->command, out);
+    } else if (const auto* k = std::get_if<MessageKind::Kick>(&kind.value)) {
+        out += ",\"target\":";
+        write_json_text(k->target, out);
+    } else if (const auto* n = std::get_if<MessageKind::Nick>(&kind.value)) {
+        out += ",\"new_nick\":";
+        write_json_text(n->new_nick, out);
+    }
+    out += '}';
+}
+
+template <class Out>
+void write_message(const LogMessage& m, Out& out) {
+    out += "{\"key\":";
+    write_message_key(m.key, out);
+    out += ",\"msgid\":";
+    write_json_optional_text(m.msgid, out);
+    out += ",\"sender\":";
+    write_json_text(m.sender, out);
+    out += ",\"kind\":";
+    write_kind(m.kind, out);
+    out += ",\"text\":";
+    write_json_text(m.text, out);
+    out += ",\"account\":";
+    write_json_optional_text(m.account, out);
+    out += ",\"historical\":";
+    write_json_bool(m.historical, out);
+    out += ",\"own\":";
+    write_json_bool(m.own, out);
+    out += ",\"reply_to\":";
+    write_json_optional_text(m.reply_to, out);
+    out += ",\"reactions\":";
+    write_map(m.reactions, out, [&](const std::vector<std::string>& nicks) { write_json_text_list(nicks, out); });
+    out += ",\"link_preview\":";
+    if (m.link_preview) {
+        out += "{\"title\":";
+        write_json_text(m.link_preview->title, out);
+        out += ",\"snippet\":";
+        write_json_optional_text(m.link_preview->snippet, out);
+        out += ",\"image\":";
+        write_json_optional_text(m.link_preview->image, out);
+        out += '}';
+    } else {
+        out += "null";
+    }
+    out += ",\"redacted\":";
+    write_json_bool(m.redacted, out);
+    out += '}';
+}
+
+template <class Out>
+void write_channel(const Channel& c, Out& out) {
+    out += "{\"name\":";
+    write_json_text(c.name, out);
+    out += ",\"topic\":";
+    write_json_optional_text(c.topic, out);
+    out += ",\"topic_by\":";
+    write_json_optional_text(c.topic_by, out);
+    out += ",\"modes\":{";
+    bool first = true;
+    std::string letter;
+    for (const auto& [mode, param] : c.modes) {
+        if (!first) out += ',';
+        first = false;
+        letter.clear();
+        utf8_append(mode, letter);
+        write_json_text(letter, out);
+        out += ':';
+        write_json_optional_text(param, out);
+    }
+    out += "},\"members\":";
+    write_map(c.members, out, [&](const Member& m) {
+        out += "{\"prefixes\":";
+        write_json_text(m.prefixes, out);
+        out += '}';
+    });
+    out += ",\"log\":";
+    log_to(c.log, out);
+    out += ",\"unread\":";
+    write_json_u64(c.unread, out);
+    out += ",\"mentions\":";
+    write_json_u64(c.mentions, out);
+    out += ",\"metadata\":";
+    metadata_to(c.metadata, out);
+    out += ",\"read_marker\":";
+    write_json_optional_text(c.read_marker, out);
+    out += ",\"typing\":";
+    typing_to(c.typing, out);
+    out += ",\"named_modes\":";
+    write_map(c.named_modes, out, [&](const std::optional<std::string>& v) { write_json_optional_text(v, out); });
+    out += '}';
+}
+
+template <class Out>
+void write_conversation(const Conversation& c, Out& out) {
+    out += "{\"nick\":";
+    write_json_text(c.nick, out);
+    out += ",\"log\":";
+    log_to(c.log, out);
+    out += ",\"unread\":";
+    write_json_u64(c.unread, out);
+    out += ",\"read_marker\":";
+    write_json_optional_text(c.read_marker, out);
+    out += ",\"typing\":";
+    typing_to(c.typing, out);
+    out += '}';
+}
+
+template <class Out>
+void write_person(const Person& p, Out& out) {
+    out += "{\"nick\":";
+    write_json_text(p.nick, out);
+    out += ",\"account\":";
+    write_json_optional_text(p.account, out);
+    out += ",\"away\":";
+    write_json_optional_text(p.away, out);
+    out += ",\"bot\":";
+    write_json_bool(p.bot, out);
+    out += ",\"username\":";
+    write_json_optional_text(p.username, out);
+    out += ",\"host\":";
+    write_json_optional_text(p.host, out);
+    out += ",\"realname\":";
+    write_json_optional_text(p.realname, out);
+    out += ",\"operator\":";
+    write_json_bool(p.operator_, out);
+    out += ",\"metadata\":";
+    metadata_to(p.metadata, out);
+    out += '}';
+}
+
+template <class Out>
+void write_whois(const WhoisRecord& w, Out& out) {
+    out += "{\"nick\":";
+    write_json_text(w.nick, out);
+    out += ",\"username\":";
+    write_json_optional_text(w.username, out);
+    out += ",\"host\":";
+    write_json_optional_text(w.host, out);
+    out += ",\"realname\":";
+    write_json_optional_text(w.realname, out);
+    out += ",\"server\":";
+    write_json_optional_text(w.server, out);
+    out += ",\"server_info\":";
+    write_json_optional_text(w.server_info, out);
+    out += ",\"operator\":";
+    write_json_optional_text(w.operator_, out);
+    out += ",\"idle_secs\":";
+    write_json_optional_u64(w.idle_secs, out);
+    out += ",\"signon_ms\":";
+    write_json_optional_u64(w.signon_ms, out);
+    out += ",\"channels\":";
+    write_json_text_list(w.channels, out);
+    out += ",\"account\":";
+    write_json_optional_text(w.account, out);
+    out += ",\"actual_host\":";
+    write_json_optional_text(w.actual_host, out);
+    out += ",\"secure\":";
+    write_json_bool(w.secure, out);
+    out += ",\"complete\":";
+    write_json_bool(w.complete, out);
+    out += '}';
+}
+
+template <class Out>
+void write_model(const Model& model, Out& out) {
+    const OwnUser& me = model.me;
+    out += "{\"me\":{\"nick\":";
+    write_json_text(me.nick, out);
+    out += ",\"account\":";
+    write_json_optional_text(me.account, out);
+    out += ",\"modes\":";
+    write_json_text(me.modes, out);
+    out += ",\"metadata\":";
+    metadata_to(me.metadata, out);
+    out += ",\"away\":";
+    write_json_optional_text(me.away, out);
+    out += "},\"channels\":";
+    write_map(model.channels, out, [&](const Channel& c) { write_channel(c, out); });
+    out += ",\"conversations\":";
+    write_map(model.conversations, out, [&](const Conversation& c) { write_conversation(c, out); });
+    out += ",\"people\":";
+    write_map(model.people, out, [&](const Person& p) { write_person(p, out); });
+    out += ",\"whois\":";
+    write_map(model.whois, out, [&](const WhoisRecord& w) { write_whois(w, out); });
+    retention_to(model.retention, out);
+    out += ",\"next_seq\":";
+    write_json_u64(model.next_seq, out);
+    out += '}';
+}
+
+
+}  // namespace
+
+void metadata_to_json(const TextMap& metadata, std::string& out) { metadata_to(metadata, out); }
+void typing_to_json(const FoldedSet& typing, std::string& out) { typing_to(typing, out); }
+void retention_to_json(std::uint64_t retention, std::string& out) { retention_to(retention, out); }
+void message_log_to_json(const MessageLog& log, std::string& out) { log_to(log, out); }
+
+std::string model_to_json(const Model& model) {
+    return write_sized([&](auto& out) { write_model(model, out); });
+}
+
+}  // namespace tessel
