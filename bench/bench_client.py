@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""Throughput of the Python binding over the shared server transcript.
+
+Feeds the transcript to Client.handle_bytes in 4 KiB chunks, draining poll_events (every
+event becomes Python objects) and poll_transmit after each chunk, and reports lines/s with
+the time split between feeding (the engine's work) and draining (events to Python objects).
+
+Usage: bench_client.py [--build DIR] [--transcript FILE] [--repeat N]
+Without --transcript the transcript is generated into the build directory once.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+CHUNK = 4096
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.environ.get("TESSEL_BUILD_DIR", os.path.join(ROOT, "build")))
+    parser.add_argument("--transcript")
+    parser.add_argument("--repeat", type=int, default=5)
+    args = parser.parse_args()
+
+    sys.path.insert(0, os.path.join(os.path.abspath(args.build), "python"))
+    from tessel_client import Client
+
+    path = args.transcript or os.path.join(args.build, "bench_transcript.txt")
+    if not os.path.exists(path):
+        maker = os.path.join(ROOT, "..", "shared", "bench", "make_transcript.py")
+        subprocess.run(["/usr/bin/python3", maker, path], check=True, stderr=subprocess.DEVNULL)
+    with open(path, "rb") as f:
+        data = f.read()
+    lines = data.count(b"\n")
+    chunks = [data[i:i + CHUNK] for i in range(0, len(data), CHUNK)]
+
+    best = None
+    for _ in range(args.repeat):
+        client = Client("me")
+        client.handle_connected()
+        events = 0
+        feeding = 0.0
+        clock = time.perf_counter
+        start = clock()
+        for chunk in chunks:
+            before = clock()
+            client.handle_bytes(chunk)
+            feeding += clock() - before
+            events += len(client.poll_events())
+            while client.poll_transmit() is not None:
+                pass
+        elapsed = clock() - start
+        best = elapsed if best is None else min(best, elapsed)
+        print(f"{lines} lines, {events} events in {elapsed:.3f} s: {lines / elapsed:,.0f} lines/s "
+              f"(handle_bytes {feeding:.3f} s, draining {elapsed - feeding:.3f} s)")
+    print(f"best: {lines / best:,.0f} lines/s ({len(data) / best / 1e6:.1f} MB/s)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,287 @@
+#include "tessel_client_py/client.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tessel_client/formats/config_json.hpp"
+#include "tessel_client/formats/event_json.hpp"
+#include "tessel_client/formats/model_json.hpp"
+#include "tessel_client_py/docs.hpp"
+#include "tessel_client_py/frame.hpp"
+#include "tessel_client_py/json_bridge.hpp"
+
+namespace tessel::py {
+
+namespace {
+
+// ---- Argument descriptions --------------------------------------------------------------------
+
+constexpr const char* kNewPositional[] = {"nick"};
+constexpr KeywordOnly kNewKeywordOnly[] = {
+    {"username", false}, {"realname", false}, {"password", false},
+    {"sasl", false},     {"retention", false}, {"alt_nicks", false},
+};
+constexpr ArgSpec kNewSpec{"__new__", kNewPositional, 1, 1, kNewKeywordOnly, 6};
+
+constexpr const char* kFromConfigPositional[] = {"config"};
+constexpr ArgSpec kFromConfigSpec{"from_config", kFromConfigPositional, 1, 1};
+
+constexpr const char* kTickPositional[] = {"monotonic_ms", "unix_ms"};
+constexpr ArgSpec kTickSpec{"tick", kTickPositional, 2, 2};
+
+constexpr const char* kHandleBytesPositional[] = {"data"};
+constexpr ArgSpec kHandleBytesSpec{"handle_bytes", kHandleBytesPositional, 1, 1};
+
+bool given(PyObject* argument) { return argument != nullptr && argument != Py_None; }
+
+// Optional text: None and not given are both absent.
+bool convert_optional_text(PyObject* argument, const char* name, std::optional<std::string>& out) {
+    if (!given(argument)) return true;
+    std::string text;
+    if (!convert_arg(to_text, argument, name, text)) return false;
+    out = std::move(text);
+    return true;
+}
+
+void set_prefixed_value_error(const char* prefix, const std::string& message) {
+    std::string text = prefix;
+    text += message;
+    PyErr_SetString(PyExc_ValueError, text.c_str());
+}
+
+// ---- Construction -------------------------------------------------------------------------------
+
+PyObject* client_new_impl(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* slots[7];
+    if (!bind_arguments(kNewSpec, args, kwargs, slots)) return nullptr;
+    PyObject* nick = slots[0];
+    PyObject* username = slots[1];
+    PyObject* realname = slots[2];
+    PyObject* password = slots[3];
+    PyObject* sasl = slots[4];
+    PyObject* retention = slots[5];
+    PyObject* alt_nicks = slots[6];
+
+    Config config;
+    if (!convert_arg(to_text, nick, "nick", config.nick)) return nullptr;
+    std::optional<std::string> given_username;
+    std::optional<std::string> given_realname;
+    if (!convert_optional_text(username, "username", given_username)) return nullptr;
+    if (!convert_optional_text(realname, "realname", given_realname)) return nullptr;
+    if (!convert_optional_text(password, "password", config.password)) return nullptr;
+    if (given(retention) && !convert_arg(to_u64, retention, "retention", config.retention)) return nullptr;
+    if (given(alt_nicks) && !convert_arg(to_text_list, alt_nicks, "alt_nicks", config.alt_nicks)) return nullptr;
+    config.username = given_username ? std::move(*given_username) : config.nick;
+    config.realname = given_realname ? std::move(*given_realname) : config.nick;
+
+    if (given(sasl)) {
+        std::string text;
+        if (!json_text_of(sasl, text)) return nullptr;
+        JsonResult<Credentials> credentials = credentials_from_json(text);
+        if (!credentials) {
+            set_prefixed_value_error("invalid sasl: ", credentials.error().shown());
+            return nullptr;
+        }
+        config.sasl = std::move(credentials.value());
+    }
+
+    return new_client(type, Engine(std::move(config)));
+}
+
+PyObject* client_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    try {
+        return client_new_impl(type, args, kwargs);
+    } catch (...) {
+        raise_from_cpp_exception();
+        return nullptr;
+    }
+}
+
+void client_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    ClientObject& client = client_of(self);
+    client.engine.~Engine();
+    client.borrow.~BorrowFlag();
+    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(self);
+    // Every instance of a heap type holds a reference to it.
+    Py_DECREF(type);
+}
+
+PyObject* from_config(PyObject* /*cls*/, PyObject* args, PyObject* kwargs) {
+    PyObject* config = nullptr;
+    if (!bind_arguments(kFromConfigSpec, args, kwargs, &config)) return nullptr;
+    std::string text;
+    if (!json_text_of(config, text)) return nullptr;
+    JsonResult<Config> read = config_from_json(text);
+    if (!read) {
+        set_prefixed_value_error("invalid config: ", read.error().shown());
+        return nullptr;
+    }
+    return new_client(reinterpret_cast<PyTypeObject*>(client_type_object()), Engine(std::move(read.value())));
+}
+
+// ---- Engine-driving methods ---------------------------------------------------------------------
+
+PyObject* handle_connected(PyObject* self) {
+    ClientObject& client = client_of(self);
+    ExclusiveBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    {
+        LockRelease unlocked;
+        client.engine.handle_connected();
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* handle_disconnected(PyObject* self) {
+    ClientObject& client = client_of(self);
+    ExclusiveBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    {
+        LockRelease unlocked;
+        client.engine.handle_disconnected();
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* tick(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* slots[2];
+    if (!bind_arguments(kTickSpec, args, kwargs, slots)) return nullptr;
+    ClientObject& client = client_of(self);
+    ExclusiveBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    std::uint64_t monotonic_ms = 0;
+    std::uint64_t unix_ms = 0;
+    if (!convert_arg(to_u64, slots[0], "monotonic_ms", monotonic_ms)) return nullptr;
+    if (!convert_arg(to_u64, slots[1], "unix_ms", unix_ms)) return nullptr;
+    {
+        LockRelease unlocked;
+        client.engine.tick(monotonic_ms, unix_ms);
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* poll_timeout(PyObject* self) {
+    ClientObject& client = client_of(self);
+    SharedBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    std::optional<std::uint64_t> deadline = client.engine.poll_timeout();
+    if (!deadline) Py_RETURN_NONE;
+    return PyLong_FromUnsignedLongLong(*deadline);
+}
+
+PyObject* handle_bytes(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* data_arg = nullptr;
+    if (!bind_arguments(kHandleBytesSpec, args, kwargs, &data_arg)) return nullptr;
+    ClientObject& client = client_of(self);
+    ExclusiveBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    std::string data;
+    if (!convert_arg(to_bytes, data_arg, "data", data)) return nullptr;
+    {
+        LockRelease unlocked;
+        client.engine.handle_bytes(data);
+        std::string().swap(data);
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* poll_transmit(PyObject* self) {
+    ClientObject& client = client_of(self);
+    ExclusiveBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    std::optional<std::string> chunk = client.engine.poll_transmit();
+    if (!chunk) Py_RETURN_NONE;
+    return PyBytes_FromStringAndSize(chunk->data(), static_cast<Py_ssize_t>(chunk->size()));
+}
+
+PyObject* poll_events(PyObject* self) {
+    ClientObject& client = client_of(self);
+    ExclusiveBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    std::string text;
+    {
+        LockRelease unlocked;
+        std::vector<Event> events = client.engine.poll_events();
+        text = events_to_json(events);
+    }
+    return json_loads(text);
+}
+
+PyObject* model(PyObject* self) {
+    ClientObject& client = client_of(self);
+    SharedBorrow borrow(client.borrow);
+    if (!borrow) return nullptr;
+    std::string text;
+    {
+        LockRelease unlocked;
+        text = model_to_json(client.engine.model);
+    }
+    return json_loads(text);
+}
+
+// ---- Type ---------------------------------------------------------------------------------------
+
+constexpr int kArguments = METH_VARARGS | METH_KEYWORDS;
+
+// Rows in the order of the full method table; the command methods take their places between
+// poll_timeout and handle_bytes.
+PyMethodDef kMethods[] = {
+    {"from_config", as_method(guarded<from_config>), METH_CLASS | kArguments, docs::kFromConfig},
+    {"handle_connected", guarded_noargs<handle_connected>, METH_NOARGS, docs::kHandleConnected},
+    {"handle_disconnected", guarded_noargs<handle_disconnected>, METH_NOARGS, docs::kHandleDisconnected},
+    {"tick", as_method(guarded<tick>), kArguments, docs::kTick},
+    {"poll_timeout", guarded_noargs<poll_timeout>, METH_NOARGS, docs::kPollTimeout},
+    {"handle_bytes", as_method(guarded<handle_bytes>), kArguments, docs::kHandleBytes},
+    {"poll_transmit", guarded_noargs<poll_transmit>, METH_NOARGS, docs::kPollTransmit},
+    {"poll_events", guarded_noargs<poll_events>, METH_NOARGS, docs::kPollEvents},
+    {"model", guarded_noargs<model>, METH_NOARGS, docs::kModel},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(client_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(client_dealloc)},
+    {Py_tp_doc, const_cast<char*>(docs::kClient)},
+    {Py_tp_methods, kMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    "tessel_client.Client",
+    static_cast<int>(sizeof(ClientObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kSlots,
+};
+
+}  // namespace
+
+PyObject* client_type_object() {
+    static PyObject* type = nullptr;
+    if (!type) type = PyType_FromSpec(&kSpec);
+    return type;
+}
+
+PyObject* new_client(PyTypeObject* type, Engine&& engine) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* self = alloc(type, 0);
+    if (!self) return nullptr;
+    ClientObject& client = client_of(self);
+    try {
+        new (&client.engine) Engine(std::move(engine));
+    } catch (...) {
+        // No engine to drop: give the bare object back, with the type reference it took.
+        reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+        Py_DECREF(type);
+        throw;
+    }
+    new (&client.borrow) BorrowFlag();
+    return self;
+}
+
+}  // namespace tessel::py

@@ -1,0 +1,76 @@
+"""The module and the Client type: what import gives, what the type refuses, its documentation."""
+import gc
+import importlib
+import sys
+import weakref
+
+import pytest
+
+import tessel_client
+from tessel_client import Client
+
+
+def test_module_attributes():
+    assert tessel_client.__all__ == ["Client"]
+    assert tessel_client.__doc__ == "The extension module Python imports as `tessel_client`."
+    assert Client.__module__ == "tessel_client"
+    assert (Client.__name__, Client.__qualname__) == ("Client", "Client")
+
+
+def test_type_is_closed():
+    with pytest.raises(TypeError):
+        type("Sub", (Client,), {})
+    client = Client("a")
+    with pytest.raises(AttributeError):
+        client.anything = 1
+    with pytest.raises(TypeError):
+        weakref.ref(client)
+
+
+def test_text_signatures_and_docs():
+    assert Client.__text_signature__ == (
+        "(nick, *, username=None, realname=None, password=None, sasl=None, retention=None, alt_nicks=None)"
+    )
+    doc = Client.__doc__.split("\n")
+    assert doc[0] == "One connection, wrapped for Python."
+    assert len(doc) == 26 and doc[5] == "```python" and doc[-1] == "```"
+    assert doc[15] == '    while (out := client.poll_transmit()) is not None:'
+    signatures = {
+        "from_config": "(config)",
+        "handle_connected": "($self)",
+        "handle_disconnected": "($self)",
+        "tick": "(monotonic_ms, unix_ms)",
+        "poll_timeout": "($self)",
+        "handle_bytes": "(data)",
+        "poll_transmit": "($self)",
+        "poll_events": "($self)",
+        "model": "($self)",
+    }
+    for name, signature in signatures.items():
+        method = Client.__dict__[name]
+        assert method.__text_signature__ == signature, name
+        assert method.__doc__ and not method.__doc__.startswith(name), name
+    assert Client.poll_events.__doc__.endswith("```")
+    assert Client.model.__doc__.endswith("would hide that cost from a caller reading two fields in a row.")
+
+
+def test_instances_give_back_their_type_reference():
+    gc.collect()
+    before = sys.getrefcount(Client)
+    for _ in range(1000):
+        Client("a")
+    for _ in range(100):
+        Client.from_config({"nick": "a"})
+    gc.collect()
+    assert sys.getrefcount(Client) == before
+
+
+def test_reimport_reuses_the_type():
+    saved = sys.modules.pop("tessel_client")
+    try:
+        again = importlib.import_module("tessel_client")
+        assert again is not saved
+        assert again.Client is Client
+        assert again.__all__ == ["Client"]
+    finally:
+        sys.modules["tessel_client"] = saved
