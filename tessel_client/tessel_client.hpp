@@ -1,4 +1,6 @@
-// Public header of the tessel_client engine.
+// Public header of the tessel_client engine: the connection (`Engine`, built from a `Config`
+// with optional `Credentials`), what it reports (`Event`), what it knows (`Model`), the voice
+// frame it carries (`Signal`), the wire codecs, and the host JSON forms of all of these.
 #pragma once
 
 #include "tessel_client/protocol/casemapping.hpp"
@@ -8,3 +10,13 @@
 #include "tessel_client/protocol/message.hpp"
 #include "tessel_client/protocol/mode_changes.hpp"
 #include "tessel_client/protocol/server_time.hpp"
+
+#include "tessel_client/engine/config.hpp"
+#include "tessel_client/engine/engine.hpp"
+#include "tessel_client/engine/event.hpp"
+#include "tessel_client/model/model.hpp"
+#include "tessel_client/voice/signal.hpp"
+
+#include "tessel_client/formats/config_json.hpp"
+#include "tessel_client/formats/event_json.hpp"
+#include "tessel_client/formats/model_json.hpp"
