@@ -1,9 +1,11 @@
 """A short live session: one tessel_client Client against a local IRC server.
 
 The Client does no I/O; this script owns the socket and the clock. A second, plain
-socket plays a friend who sends us a private message once we are registered.
+socket plays a friend who sends us two private messages once we are registered. The
+session ends once both have arrived and the engine has answered a PING of the server
+(scripts/run.sh configures its server to ping every few seconds), or after LIMIT seconds.
 
-    python3 examples/session.py HOST PORT
+    python3 examples/session.py HOST PORT [LIMIT]
 """
 
 import json
@@ -20,9 +22,13 @@ def now_ms():
 
 
 def flush(client, sock):
+    """Writes every queued line; returns them."""
+    sent = []
     while (chunk := client.poll_transmit()) is not None:
         print("  >>", chunk.decode().rstrip())
         sock.sendall(chunk)
+        sent.append(chunk)
+    return sent
 
 
 def show(event):
@@ -41,13 +47,16 @@ def friend_says(host, port, lines):
     friend.sendall(b"NICK friend\r\nUSER friend 0 * :A friend\r\n")
     buf = b""
     while b" 001 " not in buf:
-        buf += friend.recv(4096)
+        data = friend.recv(4096)
+        if not data:
+            raise ConnectionError("the server closed the friend's connection")
+        buf += data
     for line in lines:
         friend.sendall(line.encode() + b"\r\n")
     return friend
 
 
-def main(host, port):
+def main(host, port, limit=30.0):
     client = tessel_client.Client("tessel", realname="tessel_client demo")
     sock = socket.create_connection((host, port))
     client.tick(*now_ms())
@@ -57,8 +66,9 @@ def main(host, port):
 
     friend = None
     got_message = False
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline and not got_message:
+    answered_ping = False
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline and not (got_message and answered_ping):
         timeout = client.poll_timeout()
         wait = 0.2 if timeout is None else max(0.0, min(0.2, timeout / 1000 - now_ms()[0] / 1000))
         ready, _, _ = select.select([sock], [], [], wait)
@@ -66,6 +76,10 @@ def main(host, port):
             data = sock.recv(4096)
             if not data:
                 break
+            for line in data.splitlines():
+                words = line.split(b" ")
+                if b"PING" in words[:2]:
+                    print("  <<", line.decode(errors="replace"))
             client.handle_bytes(data)
         client.tick(*now_ms())
         for event in client.poll_events():
@@ -78,7 +92,7 @@ def main(host, port):
             if event["type"] == "model_changed" and event["change"]["type"] == "message_added":
                 got_message = event["change"]["key"] is not None and "waves" in json.dumps(
                     client.model()["conversations"])
-        flush(client, sock)
+        answered_ping |= any(line.startswith(b"PONG") for line in flush(client, sock))
 
     model = client.model()
     print("model: own nick", model["me"]["nick"])
@@ -92,8 +106,9 @@ def main(host, port):
     print("disconnected:", [show(e) for e in client.poll_events()])
     if friend:
         friend.close()
-    return 0 if got_message else 1
+    print("messages received:", got_message, "- server PING answered:", answered_ping)
+    return 0 if got_message and answered_ping else 1
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], int(sys.argv[2])))
+    sys.exit(main(sys.argv[1], int(sys.argv[2]), *(float(a) for a in sys.argv[3:4])))
