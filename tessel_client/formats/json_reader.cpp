@@ -251,6 +251,9 @@ bool JsonReader::scan_number(JsonNumber* out) {
     std::uint64_t significand = 0;
     std::int64_t exponent = 0;
     bool is_float = false;
+    // Set once a digit no longer fits the significand; every later digit is then dropped
+    // (or, in the integer part, only raises the power of ten).
+    bool overflowed = false;
     const char first = text[index];
     if (first == '0') {
         ++index;
@@ -258,7 +261,6 @@ bool JsonReader::scan_number(JsonNumber* out) {
     } else if (first >= '1' && first <= '9') {
         significand = static_cast<std::uint64_t>(first - '0');
         ++index;
-        bool overflowed = false;
         while (index < n && is_digit(text[index])) {
             const auto d = static_cast<std::uint64_t>(text[index] - '0');
             // Once a digit does not fit, every further digit of the integer part is a power of ten.
@@ -279,12 +281,11 @@ bool JsonReader::scan_number(JsonNumber* out) {
         if (index >= n) return fail_here("EOF while parsing a value");
         if (!is_digit(text[index])) return fail_peek("invalid number");
         is_float = true;
-        bool dropping = false;
         while (index < n && is_digit(text[index])) {
             const auto d = static_cast<std::uint64_t>(text[index] - '0');
-            if (!dropping && (significand > kU64Max / 10 || (significand == kU64Max / 10 && d > kU64Max % 10)))
-                dropping = true;
-            if (!dropping) {
+            if (!overflowed && (significand > kU64Max / 10 || (significand == kU64Max / 10 && d > kU64Max % 10)))
+                overflowed = true;
+            if (!overflowed) {
                 significand = significand * 10 + d;
                 --exponent;
             }

@@ -130,6 +130,9 @@ TEST(JsonReader, FloatsFollowTheSignificandRuleNotCorrectRounding) {
         {"9007199254740993.0", "9007199254740994.0"},
         // Fraction digits beyond what fits in 64 bits are dropped.
         {"0.12345678901234567890123", "0.12345678901234568"},
+        // Once the integer part no longer fits, its fraction digits are dropped as well:
+        // 1844674407370955161 x 10^-305, not 18446744073709551615 x 10^-306.
+        {"18446744073709551616.5e-306", "1.8446744073709555e-287"},
     };
     for (const auto& c : cases) {
         const JsonContent v = content_of(c.text);
