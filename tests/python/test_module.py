@@ -50,6 +50,9 @@ def test_text_signatures_and_docs():
         method = Client.__dict__[name]
         assert method.__text_signature__ == signature, name
         assert method.__doc__ and not method.__doc__.startswith(name), name
+    # The rows keep the method table's order, and from_config is a class method.
+    assert [name for name in Client.__dict__ if name in signatures] == list(signatures)
+    assert type(Client.__dict__["from_config"]).__name__ == "classmethod_descriptor"
     assert Client.poll_events.__doc__.endswith("```")
     assert Client.model.__doc__.endswith("would hide that cost from a caller reading two fields in a row.")
 

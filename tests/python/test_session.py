@@ -92,10 +92,13 @@ def test_bytes_in_pieces_give_the_same_events():
 def test_clock_goes_where_it_is_told():
     client = Client("me")
     client.handle_connected()
-    client.tick(10, 0)
-    client.tick(5, 0)
+    client.tick(10, 5000)
+    client.tick(5, 1000)
     client.handle_bytes(b"PING x\r\n")  # re-arms the idle timer from the stored time
     assert client.poll_timeout() == 30005
+    # The Unix clock never goes back: an unstamped message takes the latest time seen.
+    client.handle_bytes(b":n!u@h PRIVMSG me :hi\r\n")
+    assert client.poll_events()[-1]["change"]["key"]["time_ms"] == 5000
 
 
 NONE_GIVEN = dict(username=None, realname=None, password=None, sasl=None, retention=None, alt_nicks=None)
