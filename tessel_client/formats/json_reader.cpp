@@ -438,6 +438,8 @@ bool JsonReader::read_content(JsonContent& out) {
                 const Step s = next_element(first);
                 if (s == Step::Failed) return false;
                 if (s == Step::End) break;
+                // Small arrays are the rule: start with room for a few instead of one.
+                if (items.empty()) items.reserve(4);
                 items.emplace_back();
                 if (!read_content(items.back())) return false;
             }
@@ -454,6 +456,7 @@ bool JsonReader::read_content(JsonContent& out) {
                 if (s == Step::End) break;
                 std::string_view key;
                 if (!read_string(key)) return false;
+                if (members.empty()) members.reserve(4);
                 members.emplace_back(std::string(key), JsonContent{});
                 if (!expect_colon() || !read_content(members.back().second)) return false;
             }
