@@ -106,6 +106,37 @@ TEST(ParseTags, PiecesKeysAndValues) {
     }
 }
 
+// Past the first sixteen pieces the section is gathered differently: order, escapes
+// and empty pieces must come through that path unchanged.
+TEST(ParseTags, ManyTagsKeepOrderAndValues) {
+    for (const int count : {15, 16, 17, 40}) {
+        std::string section;
+        std::vector<Tag> expected;
+        for (int i = 0; i < count; ++i) {
+            const std::string key = "k" + std::to_string(i);
+            if (i % 3 == 0) {
+                section += key + "=a\\sb" + std::to_string(i) + ";;";
+                expected.push_back({key, "a b" + std::to_string(i)});
+            } else if (i % 3 == 1) {
+                section += key + ";";
+                expected.push_back({key, std::nullopt});
+            } else {
+                section += key + "=v" + std::to_string(i) + ";";
+                expected.push_back({key, "v" + std::to_string(i)});
+            }
+        }
+        SCOPED_TRACE(count);
+        EXPECT_EQ(parse_tags(section), expected);
+        const auto msg = parse_line("@" + section + " PING x");
+        ASSERT_TRUE(msg);
+        EXPECT_EQ(msg->tags, expected);
+        TagIter iter(section);
+        std::vector<Tag> stepped;
+        while (auto tag = iter.next_tag()) stepped.push_back(std::move(*tag));
+        EXPECT_EQ(stepped, expected);
+    }
+}
+
 TEST(ParseTags, IteratorStopsAndStaysStopped) {
     TagIter iter("a;;b=1;");
     EXPECT_EQ(iter.next_tag(), (Tag{"a", std::nullopt}));

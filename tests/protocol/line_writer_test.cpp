@@ -92,6 +92,39 @@ TEST(LineWriter, AlwaysWritesExactlyOneLine) {
     }
 }
 
+// Host text in the last parameter and in tag values, line-breaking bytes included,
+// gives one line that reads back as the same message (CR, LF and NUL of the
+// parameter turned into spaces; the colon rule must count them as spaces too).
+TEST(LineWriter, HostTextReadsBackAsOneMessage) {
+    const std::string alphabet[] = {"\r", "\n", std::string(1, '\0'), " ", ":", "x", ";", "\\", "\u00e9"};
+    std::mt19937 rng(11);
+    auto text = [&](std::size_t max_len) {
+        std::string s;
+        for (std::size_t i = rng() % (max_len + 1); i > 0; --i) s += alphabet[rng() % std::size(alphabet)];
+        return s;
+    };
+    for (int n = 0; n < 5000; ++n) {
+        IrcMessage msg = IrcMessage::make("PRIVMSG", "#c", text(12));
+        for (std::size_t i = rng() % 3; i > 0; --i) {
+            std::string value = text(8);
+            std::erase(value, '\0');  // escaping leaves NUL alone in tag values
+            msg.tags.push_back(Tag::make("k" + std::to_string(i), value));
+        }
+        const std::string line = msg.to_line();
+        ASSERT_EQ(line.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << line;
+        const auto back = parse_line(line);
+        ASSERT_TRUE(back) << line;
+        std::string last = msg.params[1];
+        std::replace_if(last.begin(), last.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, ' ');
+        EXPECT_EQ(back->params, (std::vector<std::string>{"#c", last})) << line;
+        ASSERT_EQ(back->tags.size(), msg.tags.size()) << line;
+        for (std::size_t i = 0; i < msg.tags.size(); ++i) {
+            const std::string& value = *msg.tags[i].value;
+            EXPECT_EQ(back->tags[i].value, value.empty() ? std::nullopt : std::optional<std::string>(value));
+        }
+    }
+}
+
 TEST(LineWriter, ParsedMessagesRoundTrip) {
     for (const char* line : {"@a=b;c;d=x\\sy\\:z\\\\w :n!u@h PRIVMSG #c :hello world",
                              ":srv 005 me PREFIX=(ov)@+ :are supported", "PING :", "X a b c", "@k= X"}) {

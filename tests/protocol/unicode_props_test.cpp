@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tessel_client/protocol/unicode_props.hpp"
+#include "tessel_client/protocol/unicode_tables.hpp"
 
 namespace tessel {
 namespace {
@@ -54,6 +55,41 @@ TEST(UnicodeProps, AsciiAgreesWithDefinition) {
         EXPECT_EQ(is_numeric(c), c >= U'0' && c <= U'9') << static_cast<std::uint32_t>(c);
         EXPECT_EQ(is_escaped_when_shown(c), c < 0x20 || c == 0x7F) << static_cast<std::uint32_t>(c);
     }
+}
+
+// The lookup is a binary search over ranges: it silently gives wrong answers unless
+// every table is sorted, its ranges are well formed, and neighbours neither overlap
+// nor touch (touching ranges would mean the generator failed to merge them).
+TEST(UnicodeProps, TablesAreSortedDisjointRanges) {
+    using unicode_tables::CodeRange;
+    struct Table {
+        const char* name;
+        const CodeRange* ranges;
+        std::size_t size;
+    };
+    const Table tables[] = {
+        {"White_Space", unicode_tables::kWhiteSpace, unicode_tables::kWhiteSpaceSize},
+        {"Alphabetic", unicode_tables::kAlphabetic, unicode_tables::kAlphabeticSize},
+        {"Numeric", unicode_tables::kNumeric, unicode_tables::kNumericSize},
+        {"Grapheme_Extend", unicode_tables::kGraphemeExtend, unicode_tables::kGraphemeExtendSize},
+        {"EscapedWhenShown", unicode_tables::kEscapedWhenShown, unicode_tables::kEscapedWhenShownSize},
+    };
+    for (const Table& t : tables) {
+        SCOPED_TRACE(t.name);
+        ASSERT_GT(t.size, 0u);
+        for (std::size_t i = 0; i < t.size; ++i) {
+            EXPECT_LE(t.ranges[i].first, t.ranges[i].last) << i;
+            EXPECT_LE(t.ranges[i].last, 0x10FFFFu) << i;
+            if (i > 0) {
+                EXPECT_GT(t.ranges[i].first, t.ranges[i - 1].last + 1) << i;
+            }
+        }
+    }
+    // The escaped set covers the last code point (U+10FFFF is a noncharacter: Cn), and
+    // unassigned planes in between.
+    EXPECT_EQ(unicode_tables::kEscapedWhenShown[unicode_tables::kEscapedWhenShownSize - 1].last, 0x10FFFFu);
+    EXPECT_TRUE(is_escaped_when_shown(0x40000));
+    EXPECT_TRUE(is_escaped_when_shown(0x110000));
 }
 
 }  // namespace
