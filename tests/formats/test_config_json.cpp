@@ -68,6 +68,8 @@ TEST(ConfigJson, ObjectAndArrayFormsFillTheSameFields) {
     EXPECT_EQ(config_of(R"(["a","","",null,null,5000,[]])").nick, "a");
     // Keys are case-sensitive: "Nick" is unknown and skipped.
     EXPECT_EQ(config_of(R"({"nick":"a","Nick":"b"})").nick, "a");
+    // Keys are compared once their escapes are decoded.
+    EXPECT_EQ(config_of(R"({"\u006eick":"a","r\u0065tention":7})").retention, 7u);
     EXPECT_EQ(config_of(R"({"retention":18446744073709551615})").retention, 18446744073709551615u);
 }
 
@@ -98,6 +100,7 @@ TEST(ConfigJson, FieldErrorsArePositionedAfterTheValue) {
         {R"({"retention":1e20})", "invalid type: floating point `1e+20`, expected usize at line 1 column 17"},
         {R"({"retention":1e999})", "number out of range at line 1 column 18"},
         {R"({"nick":"a","nick":"b"})", "duplicate field `nick` at line 1 column 18"},
+        {R"({"nick":"a","n\u0069ck":"b"})", "duplicate field `nick` at line 1 column 23"},
         // Giving up, the object's reader skips white space and takes its closing brace.
         {R"({"nick":"a","nick" })", "duplicate field `nick` at line 1 column 20"},
         {R"({"nick":"a"} x)", "trailing characters at line 1 column 14"},
@@ -136,6 +139,7 @@ TEST(CredentialsJson, BothFormsAndAnyTagPlace) {
     EXPECT_EQ(sasl_of(R"({"password":"p","username":"u","nonce":"x","mechanism":"plain"})"), plain);
     EXPECT_EQ(sasl_of(R"(["plain","u","p"])"), plain);
     EXPECT_EQ(sasl_of(R"(["external"])"), Credentials{Credentials::External{}});
+    EXPECT_EQ(sasl_of(R"({"mech\u0061nism":"ext\u0065rnal"})"), Credentials{Credentials::External{}});
     EXPECT_EQ(sasl_of(R"({"mechanism":"external","username":"x","u":[1,{"a":2}]})"),
               Credentials{Credentials::External{}});
     EXPECT_EQ(sasl_of(R"(["scram","u","p","n"])"), (Credentials{Credentials::Scram{"u", "p", "n"}}));
