@@ -43,7 +43,7 @@ def show(event):
 
 
 def friend_says(host, port, lines):
-    friend = socket.create_connection((host, port))
+    friend = socket.create_connection((host, port), timeout=10)
     friend.sendall(b"NICK friend\r\nUSER friend 0 * :A friend\r\n")
     buf = b""
     while b" 001 " not in buf:
