@@ -2,7 +2,8 @@
 """Writes tessel_client/protocol/unicode_tables.cpp from Debian's unicode-data files.
 
 Each property becomes a sorted table of inclusive code point ranges, searched by
-unicode_props.cpp. Run it again after a Unicode update and commit the output:
+unicode_props.cpp. Run it again after a Unicode update and commit the output (the
+files come with Debian's unicode-data package: apt-get install unicode-data):
 
     python3 scripts/gen_unicode_tables.py [--data /usr/share/unicode] [--out FILE]
 """
