@@ -167,6 +167,10 @@ TEST_F(Reducer, HistoryReplayLeavesLiveStateAlone) {
         ":bob!u@h QUIT :gone",    ":x MODE #a -o bob",     ":bob!u@h TOPIC #a :old",
         ":x RENAME #a #b :moved", ":me!u@h JOIN #gone",   ":bob!u@h AWAY :away",
         ":x MARKREAD #a timestamp=x", ":x 332 me #a :old", ":x 353 me = #a :zed",
+        ":bob!u@h PART #a",       ":bob!u@h NICK robert",  ":x KICK #a bob",
+        ":bob!u@h ACCOUNT acct",  ":x METADATA #a k * :v", ":x PROP #a +x",
+        ":x 961 me #a +y",        ":x 352 me #a u h s bob G :0 R", ":x 354 me 332 #a u h bob G acct :R",
+        ":x 311 me bob u h * :R", ":x 761 me #a k * :v",   ":carol!u@h JOIN #a",
     };
     for (const char* line : replayed) EXPECT_EQ(feed(line, true), Changes{}) << line;
     EXPECT_EQ(model, before);
@@ -178,6 +182,49 @@ TEST_F(Reducer, HistoryReplayLeavesLiveStateAlone) {
     const LogMessage* h = chan("#a").log.find("h1");
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(h->historical);
+}
+
+// Every word the reducer knows, with every parameter count up to past its longest form, with
+// and without a source, live and replayed: short or odd input gives a result, never a fault
+// (this is mostly a sanitizer test), and the logs keep their invariants.
+TEST_F(Reducer, AnyParameterCountIsSafe) {
+    const char* words[] = {"332", "311", "312", "313", "317", "318", "319", "330", "338", "378", "671",
+                           "352", "353", "354", "760", "761", "766", "961", "JOIN", "PART", "QUIT",
+                           "KICK", "NICK", "MODE", "AWAY", "PROP", "TOPIC", "PRIVMSG", "NOTICE",
+                           "TAGMSG", "RENAME", "REDACT", "ACCOUNT", "MARKREAD", "METADATA"};
+    const char* values[] = {"#a", "me", "", "*", "332", "+o", "bob", "m1", "timestamp=", "@+"};
+    const std::optional<std::string> sources[] = {std::nullopt, "me", "bob", "irc.example"};
+    for (bool historical : {false, true}) {
+        for (const auto& source : sources) {
+            for (const char* word : words) {
+                for (std::size_t count = 0; count <= 10; ++count) {
+                    setup({":me!u@h JOIN #a", ":x 353 me = #a :me @bob", "@msgid=m1 :bob!u@h PRIVMSG #a :hi"});
+                    IrcMessage m;
+                    if (source) m.source = Source{*source, std::nullopt, std::nullopt};
+                    if (std::string_view(word) == "TAGMSG") m.tags = {{"+draft/react", "x"}, {"+reply", "m1"}};
+                    m.command = word;
+                    for (std::size_t i = 0; i < count; ++i) m.params.emplace_back(values[(i * 7 + count) % 10]);
+                    ReduceContext ctx{model, isupport, unix_ms, historical};
+                    reduce_message(ctx, m);
+                }
+            }
+        }
+    }
+    auto check = [](const MessageLog& log) {
+        EXPECT_LE(log.messages.size(), log.retention);
+        std::size_t with_msgid = 0;
+        for (const auto& [key, message] : log.messages) {
+            EXPECT_EQ(key, message.key);
+            if (message.msgid) {
+                ++with_msgid;
+                EXPECT_EQ(log.by_msgid.at(*message.msgid), key);
+            }
+        }
+        EXPECT_EQ(log.by_msgid.size(), with_msgid);
+    };
+    for (const auto& [key, channel] : model.channels) check(channel.log);
+    for (const auto& [key, conversation] : model.conversations) check(conversation.log);
+    EXPECT_LE(model.whois.size(), Model::kMaxWhois);
 }
 
 }  // namespace
