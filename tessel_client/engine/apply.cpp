@@ -42,6 +42,9 @@ bool Engine::apply_changes(const IrcMessage& message, bool historical) {
             // Follow a confirmed change of our own nick, so PING, the local echo and the
             // fallback nick use the nick we hold now.
             if (irc_equal(isupport.casemapping, nick->from, current_nick)) current_nick = nick->to;
+            // The private conversation moves to the new nick with its typing set; its typing
+            // timers must follow, or an entry in that set would never expire.
+            move_typing_timers(irc_fold(isupport.casemapping, nick->from), irc_fold(isupport.casemapping, nick->to));
         }
     }
     for (Change& change : changes) emit(Event::ModelChanged{std::move(change)});
@@ -62,11 +65,16 @@ void Engine::move_channel_records(std::string_view from, std::string_view to) {
     // Voice rooms move here too once they are kept.
 
     // Typing timers of the old name move with the channel, so its typists still expire.
+    move_typing_timers(old_key, new_key);
+}
+
+void Engine::move_typing_timers(std::string_view old_target, std::string_view new_target) {
+    if (old_target == new_target) return;
     std::vector<std::pair<TimerKey, std::uint64_t>> moved;
     for (auto it = timers.begin(); it != timers.end();) {
         const auto* typing = std::get_if<TimerKey::Typing>(&it->first.value);
-        if (typing && typing->target == old_key) {
-            moved.emplace_back(TimerKey{TimerKey::Typing{new_key, typing->nick}}, it->second);
+        if (typing && typing->target == old_target) {
+            moved.emplace_back(TimerKey{TimerKey::Typing{std::string(new_target), typing->nick}}, it->second);
             it = timers.erase(it);
         } else {
             ++it;

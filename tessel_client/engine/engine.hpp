@@ -113,6 +113,7 @@ private:
     // the caller owes a raw_line.
     bool apply_changes(const IrcMessage& message, bool historical);
     void move_channel_records(std::string_view from, std::string_view to);
+    void move_typing_timers(std::string_view old_target, std::string_view new_target);
     template <class E>
     void emit(E&& e) { events.push_back(Event{std::forward<E>(e)}); }
 };

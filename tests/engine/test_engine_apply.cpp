@@ -61,6 +61,22 @@ TEST(Apply, RenameMovesKeyAndTypingTimers) {
     EXPECT_EQ(h.sent(), Lines{"JOIN #New[1] key"});
 }
 
+TEST(Apply, TypingTimersFollowAConversationToTheNewNick) {
+    Harness h;
+    h.register_with();
+    h.recv(":Bob!u@h PRIVMSG me :hello");
+    h.recv("@+typing=active :Bob!u@h TAGMSG me");
+    h.drain();
+
+    // The conversation, with Bob's typing entry, now lives under "rob".
+    h.recv(":Bob!u@h NICK :Rob");
+    h.drain();
+    EXPECT_EQ(h.engine.timers.count(TimerKey{TimerKey::Typing{"rob", "bob"}}), 1u);
+    h.engine.tick(6000, 0);
+    EXPECT_EQ(h.events(), Events{ev(Event::TypingChanged{"rob", "bob", false})});
+    EXPECT_TRUE(h.engine.model.conversations.at("rob").typing.empty());
+}
+
 TEST(Apply, CurrentNickFollowsConfirmedOwnNickChange) {
     Harness h;
     h.register_with();
