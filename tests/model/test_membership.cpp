@@ -61,7 +61,9 @@ TEST_F(Membership, NickMovesMembersConversationAndPerson) {
 }
 
 TEST_F(Membership, PruneKeepsConversationsAndOwnNick) {
-    setup({":carol!u@h PRIVMSG me :hi", ":x 311 me zed u h * :Zed"});
+    // People met outside any channel (AWAY, a WHO row for no channel, METADATA) go as well.
+    setup({":carol!u@h PRIVMSG me :hi", ":x 311 me zed u h * :Zed", ":stranger!u@h AWAY :x",
+           ":x 352 me * u h s dan H :0 Dan", ":x METADATA eve k * :v"});
     model.erase_member("#a", chan("#a"), "me");  // the own person is then kept by its nick alone
     ASSERT_TRUE(model.people.contains("me"));
     feed(":carol!u@h PART #a");
