@@ -70,15 +70,14 @@ void Engine::move_channel_records(std::string_view from, std::string_view to) {
 
 void Engine::move_typing_timers(std::string_view old_target, std::string_view new_target) {
     if (old_target == new_target) return;
+    // Typing keys sort by target first, so the old target's timers sit together.
     std::vector<std::pair<TimerKey, std::uint64_t>> moved;
-    for (auto it = timers.begin(); it != timers.end();) {
-        const auto* typing = std::get_if<TimerKey::Typing>(&it->first.value);
-        if (typing && typing->target == old_target) {
-            moved.emplace_back(TimerKey{TimerKey::Typing{std::string(new_target), typing->nick}}, it->second);
-            it = timers.erase(it);
-        } else {
-            ++it;
-        }
+    auto it = timers.lower_bound(TimerKey{TimerKey::Typing{std::string(old_target), std::string()}});
+    while (it != timers.end()) {
+        const auto& typing = std::get<TimerKey::Typing>(it->first.value);
+        if (typing.target != old_target) break;
+        moved.emplace_back(TimerKey{TimerKey::Typing{std::string(new_target), typing.nick}}, it->second);
+        it = timers.erase(it);
     }
     for (auto& [key, deadline] : moved) timers.insert_or_assign(std::move(key), deadline);
 }

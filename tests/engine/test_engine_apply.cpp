@@ -44,17 +44,24 @@ TEST(Apply, RenameMovesKeyAndTypingTimers) {
     h.recv(":me!u@h JOIN #Old[1]");
     h.engine.channel_keys["#old{1}"] = "key";
     h.recv("@+typing=active :bob!u@h TAGMSG #Old[1]");
+    h.recv("@+typing=active :ann!u@h TAGMSG #Old[1]");
+    h.recv("@+typing=active :cat!u@h TAGMSG #Old[1]2");  // a neighbouring name stays put
     h.drain();
 
     h.recv(":srv RENAME #Old[1] #New[1] :tidy");
     EXPECT_EQ(h.events(), Events{model_changed(Change::ChannelRenamed{"#Old[1]", "#New[1]"})});
     EXPECT_EQ(h.engine.channel_keys, (std::map<std::string, std::string, std::less<>>{{"#new{1}", "key"}}));
-    EXPECT_EQ(h.engine.timers.count(TimerKey{TimerKey::Typing{"#old{1}", "bob"}}), 0u);
-    EXPECT_EQ(h.engine.timers.count(TimerKey{TimerKey::Typing{"#new{1}", "bob"}}), 1u);
+    std::vector<TimerKey> typing_keys;
+    for (const auto& [key, deadline] : h.engine.timers)
+        if (std::holds_alternative<TimerKey::Typing>(key.value)) typing_keys.push_back(key);
+    EXPECT_EQ(typing_keys, (std::vector<TimerKey>{TimerKey{TimerKey::Typing{"#new{1}", "ann"}},
+                                                  TimerKey{TimerKey::Typing{"#new{1}", "bob"}},
+                                                  TimerKey{TimerKey::Typing{"#old{1}2", "cat"}}}));
 
-    // The moved typing entry still expires in the renamed channel.
+    // The moved typing entries still expire in the renamed channel.
     h.engine.tick(6000, 0);
-    EXPECT_EQ(h.events(), Events{ev(Event::TypingChanged{"#new{1}", "bob", false})});
+    EXPECT_EQ(h.events(), (Events{ev(Event::TypingChanged{"#new{1}", "ann", false}),
+                                  ev(Event::TypingChanged{"#new{1}", "bob", false})}));
     EXPECT_TRUE(h.engine.model.channels.at("#new{1}").typing.empty());
 
     h.recv(":srv 001 me :again");
