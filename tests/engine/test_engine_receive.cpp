@@ -193,8 +193,11 @@ TEST(BadInput, RandomAndTruncatedLinesNeverBreakTheEngine) {
         "@time=2026-01-01T00:00:00.000Z;msgid=a;batch=b :nick!u@h PRIVMSG #chan :hello there\r\n",
         "BATCH +b chathistory #chan\r\n", "BATCH -b\r\n", "BATCH +m draft/multiline #chan\r\n",
         "@batch=m;draft/multiline-concat :n!u@h PRIVMSG #chan :more\r\n",
-        ":srv CAP * LS * :sasl=PLAIN multi-prefix labeled-response batch\r\n", ":srv CAP * ACK :sasl batch\r\n",
+        ":srv CAP * LS * :sasl=PLAIN,SCRAM-SHA-256 multi-prefix labeled-response batch\r\n", ":srv CAP * ACK :sasl batch\r\n",
         "AUTHENTICATE +\r\n", "AUTHENTICATE Kg==\r\n", ":srv 904 me :fail\r\n", ":srv 001 me :hi\r\n",
+        // SCRAM server-first (cheap iteration counts) and server-final messages.
+        "AUTHENTICATE cj1ub25jZVhZWixzPVFVSkQsaT0y\r\n", "AUTHENTICATE aT0xLHM9LHI9bm9uY2VR\r\n",
+        "AUTHENTICATE dj1BQUFBLGU9eA==\r\n",
         ":srv 005 me PREFIX=(ov)@+ CHANTYPES=# MONITOR=1 CASEMAPPING=ascii :ok\r\n",
         ":me!u@h JOIN #chan\r\n", ":n!u@h JOIN #chan * :real\r\n", ":srv 353 me = #chan :@me +n x\r\n",
         "@+typing=active :n!u@h TAGMSG #chan\r\n", ":srv 730 me :a,b!c@d,,\r\n", ":srv 731 me :a\r\n",

@@ -1,4 +1,7 @@
 // SASL PLAIN, EXTERNAL and SCRAM-SHA-256 through handle_bytes, payload chunking, and failures.
+#include <random>
+
+#include "tessel_client/engine/base64.hpp"
 #include "engine_harness.hpp"
 
 namespace tessel::testing {
@@ -145,6 +148,64 @@ TEST(SaslScram, ReconnectStartsAFreshExchange) {
     h.drain();
     h.recv("AUTHENTICATE +");
     EXPECT_EQ(h.sent(), Lines{"AUTHENTICATE biwsbj11c2VyLHI9ck9wck5HZndFYmVSV2diTkVrcU8="});
+}
+
+TEST(SaslScram, MutatedServerMessagesEndTheExchangeCleanly) {
+    // Server messages damaged before (or after) their base64: every step ends in exactly one
+    // of its outcomes. The iteration count stays a single digit, so each round is cheap.
+    const std::string server_first = "r=rOprNGfwEbeRWgbNEkqO%hvYDpWUa2RaTCAfuxFIlj)hNlF$k0,s=W22ZaJ0SNY7soEsUEjb6gQ==,i=2";
+    const std::string server_final = "v=6rriTRBi23WpRR/wtup+mMhUZUn/dB5nLTJRsjl95G4=";
+    std::mt19937 rng(7677);
+    // Bytes from `low` up: the base64 text on the line must keep a line a line.
+    auto damage = [&](std::string text, int low = 0) {
+        switch (rng() % 3) {
+            case 0: text.resize(rng() % text.size()); break;
+            case 1: text.erase(rng() % text.size(), 1 + rng() % 4); break;
+            default:
+                for (int k = 1 + static_cast<int>(rng() % 3); k > 0; --k)
+                    text[rng() % text.size()] = static_cast<char>(low + static_cast<int>(rng() % (256 - low)));
+        }
+        return text;
+    };
+    auto authenticate = [&](const std::string& plain) {
+        std::string data = plain.empty() ? "+" : base64_encode(plain);
+        if (rng() % 5 == 0) data = damage(data, '!');  // usually no longer base64
+        return "AUTHENTICATE " + (data.empty() ? "+" : data);
+    };
+    int client_finals = 0;
+    for (int round = 0; round < 400; ++round) {
+        Harness h = sasl_harness(kRfc7677);
+        h.recv("AUTHENTICATE +");
+        h.drain();
+
+        h.recv(authenticate(rng() % 4 == 0 ? server_first : damage(server_first)));
+        Lines sent = h.sent();
+        Events events = h.events();
+        if (h.engine.sasl == SaslState::ScramFinalSent) {
+            ASSERT_EQ(sent.size(), 1u);
+            ASSERT_TRUE(events.empty());
+            auto final_text = base64_decode(sent[0].substr(13));
+            ASSERT_TRUE(final_text && final_text->starts_with("c=biws,r=rOprNGfwEbeRWgbNEkqO")) << sent[0];
+            ++client_finals;
+        } else {
+            ASSERT_EQ(h.engine.sasl, SaslState::Finished);
+            ASSERT_EQ(sent, Lines{"CAP END"});
+            ASSERT_EQ(events.size(), 1u);
+            const auto reason = std::get<Event::SaslFailed>(events[0].value).reason;
+            ASSERT_TRUE(reason == SaslFailure::rejected || reason == SaslFailure::aborted);
+            continue;
+        }
+
+        h.recv(authenticate(damage(server_final)));
+        sent = h.sent();
+        events = h.events();
+        ASSERT_EQ(h.engine.sasl, SaslState::Finished);
+        ASSERT_EQ(sent, Lines{"CAP END"});
+        ASSERT_EQ(events.size(), 1u);
+        const auto reason = std::get<Event::SaslFailed>(events[0].value).reason;
+        ASSERT_TRUE(reason == SaslFailure::server_not_verified || reason == SaslFailure::aborted);
+    }
+    EXPECT_GT(client_finals, 50);  // the final step was reached often enough to mean something
 }
 
 TEST(SaslFailures, EachEndsTheExchangeOnce) {
