@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,39 @@ void BM_IngestPrivmsg(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kMessages);
 }
 BENCHMARK(BM_IngestPrivmsg)->ArgName("random_msgid")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+
+// The floor under the random-msgid run: the same 1,000,000 random ids through 100 bare ordered
+// maps of 5000 entries each (one lookup, one insertion and one trim per id), without messages.
+// The msgid index must be ordered (the snapshot lists it in key order); once 500,000 entries no
+// longer fit the caches, this part alone costs well over a microsecond per random id.
+void BM_OrderedMsgidIndexFloor(benchmark::State& state) {
+    constexpr int kMaps = 100;
+    constexpr std::size_t kKept = 5000;
+    constexpr std::int64_t kIds = 1'000'000;
+    using Index = std::map<std::string, MessageKey, std::less<>>;
+    std::vector<std::string> ids;
+    ids.reserve(kIds);
+    for (std::int64_t i = 0; i < kIds; ++i) ids.push_back(msgid_for(static_cast<std::uint64_t>(i)));
+    for (auto _ : state) {
+        std::vector<Index> maps(kMaps);
+        std::vector<std::deque<Index::iterator>> order(kMaps);
+        for (std::int64_t i = 0; i < kIds; ++i) {
+            Index& map = maps[static_cast<std::size_t>(i % kMaps)];
+            auto& oldest = order[static_cast<std::size_t>(i % kMaps)];
+            const auto at = map.lower_bound(ids[static_cast<std::size_t>(i)]);
+            oldest.push_back(map.emplace_hint(at, ids[static_cast<std::size_t>(i)], MessageKey{0, static_cast<std::uint64_t>(i)}));
+            if (oldest.size() > kKept) {
+                map.erase(oldest.front());
+                oldest.pop_front();
+            }
+        }
+        state.PauseTiming();
+        maps.clear();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kIds);
+}
+BENCHMARK(BM_OrderedMsgidIndexFloor)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 
 // N messages without msgid sharing one timestamp in one channel with the default retention
 // 5000: linear, not quadratic, also once the log is full and trims the crowded millisecond.
