@@ -169,3 +169,135 @@ def test_sasl_mechanism_the_server_does_not_list():
     s.feed(":srv CAP * LS :sasl=PLAIN,SCRAM-SHA-256", ":srv CAP * ACK :sasl")
     assert s.sent() == ["CAP REQ sasl", "CAP END"]
     assert s.events()[-1] == {"type": "sasl_failed", "reason": "no_shared_mechanism"}
+
+
+def stamp(second):
+    return f"2026-03-02T09:00:{second:02d}.000Z"
+
+
+def test_channel_life_and_snapshot_shape():
+    s = Session("me")
+    s.register("message-tags server-time echo-message multi-prefix account-tag draft/read-marker",
+               isupport=["WHOX", "PREFIX=(ov)@+", "STATUSMSG=@+", "CHANTYPES=#"])
+
+    # Own JOIN: the WHOX query goes out, unlabelled, and the channel is keyed by its rfc1459 fold.
+    s.feed(":Me!u@h JOIN #Chan[1]")
+    assert s.sent() == ["WHO #Chan[1] %tcuhnfar,332"]
+    assert s.changes() == [{"type": "channel_joined", "channel": "#Chan[1]"}]
+    s.feed(":srv 332 me #chan{1} :The topic",
+           ":srv 353 me = #Chan[1] :@+Bob ann!a@h.example +carl Me",
+           ":srv 366 me #Chan[1] :End of /NAMES list.",
+           ":srv 354 me 332 #Chan[1] bobu bob.host Bob H@* bobacct :Bob Real",
+           ":srv 354 me 332 #Chan[1] ~a a.host ann G 0 :Ann",
+           ":srv 354 me 999 #Chan[1] x y zed H x :not our query")
+    events = s.events()
+    assert [e["type"] for e in events] == ["model_changed"] * 2 + ["raw_line"] + ["model_changed"] * 2 + ["raw_line"]
+    assert events[0]["change"] == {"type": "channel_topic_changed", "channel": "#chan{1}"}
+    assert events[1]["change"] == members_changed("#Chan[1]")
+    assert events[2]["message"] == {"tags": [], "source": {"name": "srv", "user": None, "host": None},
+                                    "command": "366", "params": ["me", "#Chan[1]", "End of /NAMES list."]}
+
+    s.feed(f"@time={stamp(2)};msgid=zz;account=bobacct :Bob!b@h PRIVMSG #chan{{1}} :hi ME, see [me] and meh",
+           f"@msgid=aa :ann!a@h NOTICE @#Chan[1] :ops only",
+           f"@time={stamp(1)};msgid=mm :Me!u@h PRIVMSG #CHAN[1] :hello all",
+           ":carl!c@h PRIVMSG #Chan[1] :\x01ACTION waves\x01",
+           ":srv MODE #Chan[1] +o-v+k carl Bob secret")
+    assert s.changes() == [
+        added("#chan{1}", T0 + 2000, 0),
+        added("#Chan[1]", T0 + 2000, 1),  # no server time: the clock, raised by the line before
+        added("#CHAN[1]", T0 + 1000, 2),
+        added("#Chan[1]", T0 + 2000, 3),
+        {"type": "channel_modes_changed", "channel": "#Chan[1]"},
+        members_changed("#Chan[1]"),
+    ]
+
+    snap = s.model()
+    assert list(snap) == ["me", "channels", "conversations", "people", "whois", "retention", "next_seq"]
+    assert snap["me"] == {"nick": "me", "account": None, "modes": "", "metadata": {}, "away": None}
+    assert list(snap["channels"]) == ["#chan{1}"]
+    chan = snap["channels"]["#chan{1}"]
+    assert list(chan) == ["name", "topic", "topic_by", "modes", "members", "log", "unread", "mentions",
+                          "metadata", "read_marker", "typing", "named_modes"]
+    assert (chan["name"], chan["topic"], chan["topic_by"], chan["modes"]) == ("#Chan[1]", "The topic", None, {"k": "secret"})
+    assert chan["members"] == {"ann": {"prefixes": ""}, "bob": {"prefixes": "@"}, "carl": {"prefixes": "@+"}, "me": {"prefixes": ""}}
+    assert (chan["unread"], chan["mentions"]) == (3, 1)
+    log = chan["log"]
+    assert list(log) == ["messages", "by_msgid", "retention"] and log["retention"] == 5000
+    assert [(m["key"]["seq"], m["sender"], m["text"], m["own"]) for m in log["messages"]] == [
+        (2, "Me", "hello all", True), (0, "Bob", "hi ME, see [me] and meh", False),
+        (1, "ann", "ops only", False), (3, "carl", "waves", False)]
+    assert list(log["by_msgid"].items()) == [("aa", {"time_ms": T0 + 2000, "seq": 1}),
+                                             ("mm", {"time_ms": T0 + 1000, "seq": 2}),
+                                             ("zz", {"time_ms": T0 + 2000, "seq": 0})]
+    first = log["messages"][1]
+    assert list(first) == ["key", "msgid", "sender", "kind", "text", "account", "historical", "own",
+                           "reply_to", "reactions", "link_preview", "redacted"]
+    assert (first["kind"], first["account"], first["historical"]) == ({"type": "privmsg"}, "bobacct", False)
+    assert log["messages"][2]["kind"] == {"type": "notice"}
+    assert log["messages"][3]["kind"] == {"type": "ctcp", "command": "ACTION"}
+    assert log["messages"][3]["msgid"] is None and log["messages"][3]["link_preview"] is None
+    assert snap["people"]["bob"] == {"nick": "Bob", "account": "bobacct", "away": None, "bot": False, "username": "bobu",
+                                     "host": "bob.host", "realname": "Bob Real", "operator": True, "metadata": {}}
+    assert (snap["people"]["ann"]["away"], snap["people"]["ann"]["account"]) == ("", None)
+    assert "zed" not in snap["people"]  # a WHOX reply to another query is not ours to read
+    assert snap["next_seq"] == 4
+
+    # Reactions, redaction and the read marker act on the stored messages.
+    s.feed("@+draft/react=\U0001F44D;+reply=zz :ann!a@h TAGMSG #Chan[1]",
+           "@+draft/react=\U0001F44D;+draft/reply=zz :Carl!c@h TAGMSG #Chan[1]",
+           "@+draft/react=\U0001F44D;+reply=zz :ANN!a@h TAGMSG #Chan[1]",
+           "@+draft/react=x;+reply=zz :Bob!b@h TAGMSG #Chan[1]",
+           "@+draft/unreact=x;+reply=zz :bob!b@h TAGMSG #Chan[1]",
+           ":Bob!b@h REDACT #Chan[1] zz :oops",
+           ":srv MARKREAD #Chan[1] timestamp=" + stamp(3))
+    assert s.changes() == [{"type": "message_reacted", "target": "#Chan[1]", "msgid": "zz"}] * 5 + [
+        {"type": "message_redacted", "target": "#Chan[1]", "msgid": "zz"},
+        {"type": "read_marker_moved", "target": "#Chan[1]"}]
+    chan = s.model()["channels"]["#chan{1}"]
+    first = chan["log"]["messages"][1]
+    assert first["reactions"] == {"\U0001F44D": ["ann", "carl"]}
+    assert first["redacted"] is True and first["text"] == "hi ME, see [me] and meh"
+    assert (chan["read_marker"], chan["unread"], chan["mentions"]) == (stamp(3), 0, 0)
+
+
+def test_private_conversation_typing_reactions_and_redaction():
+    s = Session("me")
+    s.register("message-tags server-time echo-message draft/typing draft/message-redaction", isupport=["CASEMAPPING=ascii"])
+    s.feed(f"@time={stamp(1)};msgid=p1 :Bob[1]!b@h PRIVMSG me :psst",
+           f"@time={stamp(2)};msgid=p2 :me!u@h PRIVMSG bob[1] :yes?",  # the server's echo of our reply
+           f"@time={stamp(3)} :srv.example NOTICE me :server notice")
+    assert s.changes() == [added("Bob[1]", T0 + 1000, 0), added("bob[1]", T0 + 2000, 1), added("srv.example", T0 + 3000, 2)]
+    convs = s.model()["conversations"]
+    assert list(convs) == ["bob[1]", "srv.example"]  # ascii casemapping leaves the brackets alone
+    bob = convs["bob[1]"]
+    assert list(bob) == ["nick", "log", "unread", "read_marker", "typing"]
+    assert (bob["nick"], bob["unread"]) == ("Bob[1]", 1)
+    assert [(m["sender"], m["own"]) for m in bob["log"]["messages"]] == [("Bob[1]", False), ("me", True)]
+
+    # Typing in private is reported under the sender; it expires on its own after six seconds.
+    s.feed("@+typing=active :Bob[1]!b@h TAGMSG me")
+    assert s.events() == [{"type": "typing_changed", "target": "Bob[1]", "nick": "Bob[1]", "active": True}]
+    assert s.model()["conversations"]["bob[1]"]["typing"] == ["bob[1]"]
+    assert s.client.poll_timeout() == 6000  # the typing timer comes before the idle timer
+    s.advance(5999)
+    assert s.events() == []
+    s.advance(1)
+    assert s.events() == [{"type": "typing_changed", "target": "bob[1]", "nick": "bob[1]", "active": False}]
+    s.feed("@+typing=done :Bob[1]!b@h TAGMSG me")  # already stopped: nothing to report
+    assert s.events() == []
+
+    # The other party reacts to, and redacts, a private message: the target is our own nick.
+    s.feed("@+draft/react=ok;+reply=p2 :Bob[1]!b@h TAGMSG ME",
+           ":Bob[1]!b@h REDACT me p1",
+           ":srv MARKREAD bob[1] timestamp=" + stamp(2))
+    assert [e["type"] for e in s.changes()] == ["message_reacted", "message_redacted", "read_marker_moved"]
+    bob = s.model()["conversations"]["bob[1]"]
+    assert [(m["msgid"], m["redacted"], m["reactions"]) for m in bob["log"]["messages"]] == [
+        ("p1", True, {}), ("p2", False, {"ok": ["bob[1]"]})]
+    assert (bob["read_marker"], bob["unread"]) == (stamp(2), 0)
+
+    # A renamed party takes the conversation along.
+    s.feed(":Bob[1]!b@h NICK Robert")
+    assert s.changes() == [{"type": "nick_changed", "from": "Bob[1]", "to": "Robert"}]
+    convs = s.model()["conversations"]
+    assert list(convs) == ["robert", "srv.example"] and convs["robert"]["nick"] == "Robert"
