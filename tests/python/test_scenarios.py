@@ -301,3 +301,114 @@ def test_private_conversation_typing_reactions_and_redaction():
     assert s.changes() == [{"type": "nick_changed", "from": "Bob[1]", "to": "Robert"}]
     convs = s.model()["conversations"]
     assert list(convs) == ["robert", "srv.example"] and convs["robert"]["nick"] == "Robert"
+
+
+def test_nick_collisions_and_keepalive():
+    s = Session("me", alt_nicks=["me2"])
+    s.client.handle_connected()
+    s.sent()
+    # Refused during registration: the alternatives first, then underscores.
+    s.feed(":srv 433 * me :Nickname is already in use", ":srv 432 * me2 :Erroneous nickname", ":srv 433 *")
+    assert s.sent() == ["NICK me2", "NICK me2_", "NICK me2__"]
+    assert s.events() == [{"type": "nick_in_use", "refused": "me", "trying": "me2"},
+                          {"type": "nick_in_use", "refused": "me2", "trying": "me2_"},
+                          {"type": "nick_in_use", "refused": "me2_", "trying": "me2__"}]
+    assert s.model()["me"]["nick"] == "me2__"
+    s.feed(":srv CAP * LS :", ":srv 001 me2_ :Welcome")
+    assert s.sent() == ["CAP END"]
+    assert s.events() == [{"type": "registered", "nick": "me2_"}]
+    # After registration a refusal is only passed on.
+    s.feed(":srv 433 me2_ taken :Nickname is already in use")
+    assert s.sent() == []
+    assert [e["type"] for e in s.events()] == ["raw_line"]
+
+    # A confirmed own nick change is followed by the keepalive too.
+    s.feed(":ME2_!u@h NICK :Neo")
+    assert s.changes() == [{"type": "nick_changed", "from": "ME2_", "to": "Neo"}]
+    assert s.model()["me"]["nick"] == "Neo"
+
+    # Idle for 30 s: PING with the own nick; no answer within 10 s: the link is dead.
+    assert s.client.poll_timeout() == 30000
+    s.advance(30000)
+    assert s.sent() == ["PING Neo"]
+    assert s.client.poll_timeout() == 40000
+    s.feed(":srv PONG srv :Neo")  # any line clears the ping timeout and re-arms the idle timer
+    assert s.events() == [] and s.client.poll_timeout() == 60000
+    s.advance(30000)
+    assert s.sent() == ["PING Neo"]
+    s.feed("PING :srv")
+    assert s.sent() == ["PONG srv"]
+    s.advance(30000)
+    assert s.sent() == ["PING Neo"]
+    s.advance(9999)
+    assert s.events() == []
+    s.advance(1)
+    assert s.events() == [{"type": "link_dead"}]
+    assert s.client.poll_timeout() is None
+
+
+def test_history_replay_leaves_live_state_alone():
+    s = Session("me")
+    s.register("message-tags server-time batch draft/chathistory draft/event-playback")
+    s.feed(":me!u@h JOIN #a", ":srv 353 me = #a :me @bob carl", ":srv 332 me #a :live topic")
+    s.sent()
+    s.events()
+    s.feed(":srv BATCH +h1 chathistory #a",
+           f"@batch=h1;time={stamp(1)};msgid=o1 :bob!b@h PRIVMSG #a :old news me",
+           f"@batch=h1;time={stamp(2)};msgid=o2 :me!u@h PART #a :gone yesterday",
+           f"@batch=h1;time={stamp(3)};msgid=o3 :op!o@h KICK #a me :and kicked",
+           f"@batch=h1;time={stamp(4)};msgid=o4 :me!u@h NICK :OldMe",
+           f"@batch=h1;time={stamp(5)};msgid=o5 :carl!c@h QUIT :old quit",
+           f"@batch=h1;time={stamp(6)};msgid=o6 :dave!d@h JOIN #a",
+           f"@batch=h1;time={stamp(7)} :op!o@h TOPIC #a :old topic",
+           f"@batch=h1;time={stamp(8)} :op!o@h MODE #a +o carl",
+           "@batch=h1 PING :inside",  # connection-level lines are handled at once, batch or not
+           f"@batch=h1;time={stamp(9)};msgid=o1 :bob!b@h PRIVMSG #a :old news me")  # repeated in the batch
+    assert s.sent() == ["PONG inside"]
+    assert s.events() == []  # held until the batch closes
+    s.feed(":srv BATCH -h1")
+    events = s.events()
+    assert events[0] == {"type": "model_changed", "change": added("#a", T0 + 1000, 0)}
+    assert [e["type"] for e in events[1:]] == ["raw_line"] * 7
+    assert [e["message"]["command"] for e in events[1:]] == ["PART", "KICK", "NICK", "QUIT", "JOIN", "TOPIC", "MODE"]
+    snap = s.model()
+    chan = snap["channels"]["#a"]
+    assert snap["me"]["nick"] == "me"
+    assert chan["topic"] == "live topic" and chan["modes"] == {}
+    assert chan["members"] == {"bob": {"prefixes": "@"}, "carl": {"prefixes": ""}, "me": {"prefixes": ""}}
+    assert (chan["unread"], chan["mentions"]) == (0, 0)
+    assert [(m["msgid"], m["historical"]) for m in chan["log"]["messages"]] == [("o1", True)]
+
+    # A live message after the replay counts again; a closed batch's tag no longer holds anything.
+    s.feed(f"@batch=h1;time={stamp(10)};msgid=n1 :bob!b@h PRIVMSG #a :me: fresh")
+    assert s.changes() == [added("#a", T0 + 10000, 1)]  # the repeat inside the batch took no number
+    chan = s.model()["channels"]["#a"]
+    assert (chan["unread"], chan["mentions"]) == (1, 1)
+    assert chan["log"]["messages"][-1]["historical"] is False
+
+
+def test_multiline_batch_inside_history_and_live():
+    s = Session("me")
+    s.register("message-tags batch draft/multiline draft/chathistory")
+    s.feed(":me!u@h JOIN #a")
+    s.sent()
+    s.events()
+    s.feed(":srv BATCH +outer chathistory #a",
+           "@batch=outer :srv BATCH +ml draft/multiline #a",
+           "@batch=ml;msgid=x1 :bob!b@h PRIVMSG #a :hello",
+           "@batch=ml :bob!b@h PRIVMSG #a :world",
+           "@batch=ml;draft/multiline-concat :bob!b@h PRIVMSG #a :!",
+           ":srv BATCH -ml")
+    assert [c["type"] for c in s.changes()] == ["message_added"]  # applied when the inner batch closes
+    s.feed(":srv BATCH -outer")
+    assert s.events() == []
+    s.feed(":srv BATCH +ml2 draft/multiline #a",
+           "@batch=ml2;msgid=x2 :carl!c@h PRIVMSG #a :one",
+           "@batch=ml2 :carl!c@h privmsg #a :two",
+           "@batch=ml2 :carl!c@h NOTICE #a :three",
+           ":srv BATCH -ml2")
+    assert len(s.changes()) == 2
+    messages = s.model()["channels"]["#a"]["log"]["messages"]
+    assert [(m["msgid"], m["text"], m["historical"], m["kind"]["type"]) for m in messages] == [
+        ("x1", "hello\nworld!", True, "privmsg"), ("x2", "one\ntwo", False, "privmsg"), (None, "three", False, "notice")]
+    assert s.model()["channels"]["#a"]["unread"] == 2
