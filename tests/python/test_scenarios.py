@@ -412,3 +412,109 @@ def test_multiline_batch_inside_history_and_live():
     assert [(m["msgid"], m["text"], m["historical"], m["kind"]["type"]) for m in messages] == [
         ("x1", "hello\nworld!", True, "privmsg"), ("x2", "one\ntwo", False, "privmsg"), (None, "three", False, "notice")]
     assert s.model()["channels"]["#a"]["unread"] == 2
+
+
+def test_netsplit_whois_and_monitor():
+    s = Session("me")
+    s.register("monitor extended-monitor", isupport=["MONITOR=2"])
+    s.feed(":me!u@h JOIN #a", ":me!u@h JOIN #b",
+           ":srv 353 me = #a :me @ann bob carl", ":srv 353 me = #b :me Bob dave")
+    assert s.sent() == ["WHO #a", "WHO #b"]
+    s.events()
+
+    # A WHOIS of bob is still arriving when someone else parts: the half-built record survives.
+    s.feed(":srv 311 me BOB bu bob.host * :Bob Real",
+           ":srv 319 me bob :@#a #b",
+           ":srv 317 me bob 42 1772441000 :seconds idle, signon time",
+           ":dave!d@h PART #b :bye",
+           ":srv 671 me bob :is using a secure connection",
+           ":srv 318 me Bob :End of /WHOIS list.")
+    assert s.changes() == [members_changed("#b"), {"type": "whois_received", "nick": "Bob"}]
+    assert s.model()["whois"] == {"bob": {
+        "nick": "BOB", "username": "bu", "host": "bob.host", "realname": "Bob Real", "server": None,
+        "server_info": None, "operator": None, "idle_secs": 42, "signon_ms": 1772441000000, "channels": ["@#a", "#b"],
+        "account": None, "actual_host": None, "secure": True, "complete": True}}
+    s.feed(":srv 318 me nobody :End of /WHOIS list.")  # nothing was asked about nobody
+    assert [e["type"] for e in s.events()] == ["raw_line"]
+
+    # Netsplit: QUITs prune the members, then the people and WHOIS records nobody shares any more.
+    s.feed(":bob!b@h QUIT :*.net *.split", ":carl!c@h QUIT :*.net *.split", ":zed!z@h QUIT :*.net *.split")
+    events = s.events()
+    assert [e.get("change") for e in events[:3]] == [members_changed("#a"), members_changed("#b"), members_changed("#a")]
+    assert [e["type"] for e in events[3:]] == ["raw_line"]  # zed shared nothing with us
+    snap = s.model()
+    assert {k: list(c["members"]) for k, c in snap["channels"].items()} == {"#a": ["ann", "me"], "#b": ["me"]}
+    assert list(snap["people"]) == ["ann", "me"] and snap["whois"] == {}
+
+    # MONITOR replies: one event per target; an unasked nick joins the watch list.
+    s.feed(":srv 730 me :Carol!c@h,dave,,Eve", ":srv 731 me :dave", ":srv 730 me")
+    assert s.events() == [{"type": "presence_changed", "nick": "Carol", "online": True},
+                          {"type": "presence_changed", "nick": "dave", "online": True},
+                          {"type": "presence_changed", "nick": "Eve", "online": True},
+                          {"type": "presence_changed", "nick": "dave", "online": False}]
+    s.feed(":srv 732 me :carol,dave,eve", ":srv 733 me :End of MONITOR list")
+    assert [e["type"] for e in s.events()] == ["raw_line", "raw_line"]
+    assert s.sent() == []
+
+
+def test_disconnect_reconnect_and_resume():
+    s = Session("me")
+    s.register("message-tags server-time batch draft/chathistory monitor draft/typing", isupport=["MONITOR=2"])
+    s.feed(":me!u@h JOIN #b", ":me!u@h JOIN #A", ":srv 353 me = #A :me bob", ":srv 353 me = #b :me bob",
+           f"@time={stamp(1)};msgid=a1 :bob!b@h PRIVMSG #A :first",
+           f"@time={stamp(2)};msgid=a2 :bob!b@h PRIVMSG #A :newest",
+           f"@time={stamp(1)};msgid=b1 :bob!b@h PRIVMSG #b :has an id",
+           f"@time={stamp(2)} :bob!b@h PRIVMSG #b :newest has none",
+           ":srv 730 me :Eve,Carol,dave",
+           "@+typing=active :bob!b@h TAGMSG #b",
+           ":srv BATCH +open chathistory #A",
+           "@batch=open;msgid=lost :bob!b@h PRIVMSG #A :never applied",
+           ":srv 311 me bob bu h * :half a whois",
+           "PING :before")
+    s.events()
+    assert s.client.poll_transmit() == b"WHO #b\r\n"  # the host wrote one line before the drop
+    s.client.handle_bytes(b"PING :partial line of the old transport")
+
+    # The line queued before the drop is still written first on the next transport.
+    s.client.handle_disconnected()
+    assert s.events() == [{"type": "reconnect_after", "after_ms": 2000}]
+    snap = s.model()
+    assert {k: (c["name"], c["members"], len(c["log"]["messages"]), c["typing"]) for k, c in snap["channels"].items()} == {
+        "#a": ("#A", {}, 2, []), "#b": ("#b", {}, 2, ["bob"])}
+    assert snap["whois"] == {} and list(snap["people"]) == ["bob", "me"]
+    assert s.client.poll_timeout() == 2000
+    s.client.handle_disconnected()  # the host did not manage to reconnect: the next delay doubles
+    assert s.events() == [{"type": "reconnect_after", "after_ms": 4000}]
+    assert s.client.poll_timeout() == 4000  # one reconnect timer, moved
+    s.advance(4000)
+    assert s.events() == [{"type": "reconnect_after", "after_ms": 0}]
+    s.advance(2000)  # the typing timer survived the drop and still runs out
+    assert s.events() == [{"type": "typing_changed", "target": "#b", "nick": "bob", "active": False}]
+    assert s.client.poll_timeout() is None
+
+    s.client.handle_connected()
+    assert s.sent() == ["WHO #A", "PONG before", "CAP LS 302", "NICK me", "USER me 0 * me"]
+    assert s.client.poll_timeout() == s.mono + 30000
+    s.feed(":srv CAP * LS :draft/chathistory monitor", ":srv BATCH -open")
+    assert s.events() == []  # neither the old partial line nor the old batch comes back
+    assert s.sent() == ["CAP REQ monitor", "CAP REQ draft/chathistory"]
+    s.feed(":srv CAP * ACK :monitor draft/chathistory")
+    assert s.sent() == ["CAP END"]
+    s.feed(":srv 001 me :Welcome back")
+    assert s.sent() == ["MONITOR + carol,dave", "MONITOR + eve", "JOIN #A", "CHATHISTORY AFTER #A msgid=a2 100", "JOIN #b"]
+    assert s.events()[-1] == {"type": "registered", "nick": "me"}
+    assert "lost" not in s.model()["channels"]["#a"]["log"]["by_msgid"]
+
+
+def test_reconnect_back_off_runs_out():
+    s = Session("me")
+    delays = []
+    for _ in range(101):
+        s.client.handle_disconnected()
+        delays += s.events()
+    assert [e.get("after_ms") for e in delays[:10]] == [2000, 4000, 8000, 16000, 32000, 64000, 128000, 256000, 300000, 300000]
+    assert delays[99] == {"type": "reconnect_after", "after_ms": 300000}
+    assert delays[100] == {"type": "reconnect_abandoned"}
+    s.client.handle_connected()
+    s.client.handle_disconnected()
+    assert s.events() == [{"type": "reconnect_after", "after_ms": 2000}]
