@@ -518,3 +518,77 @@ def test_reconnect_back_off_runs_out():
     s.client.handle_connected()
     s.client.handle_disconnected()
     assert s.events() == [{"type": "reconnect_after", "after_ms": 2000}]
+
+
+def test_rename_metadata_presence_and_server_replies():
+    s = Session("me")
+    s.register("message-tags draft/channel-rename draft/metadata-2 away-notify account-notify draft/named-modes")
+    s.feed(":me!u@h JOIN #old", ":me!u@h JOIN #z", ":srv 353 me = #old :me bob", ":srv 353 me = #z :bob",
+           f"@time={stamp(1)};msgid=r1 :bob!b@h PRIVMSG #old :before the rename",
+           "@+typing=active :bob!b@h TAGMSG #old")
+    s.sent()
+    s.events()
+
+    # A renamed channel keeps everything, its typing entry included, and the entry still runs out.
+    s.feed(":srv RENAME #old #New :tidy up",
+           "@vantaweb/link-preview-title=A\\spage;vantaweb/link-preview-meta=img.png;+reply=r1 :srv TAGMSG #new")
+    assert s.changes() == [{"type": "channel_renamed", "from": "#old", "to": "#New"},
+                           added("#new", T0 + 1000, 0)]
+    chan = s.model()["channels"]["#new"]
+    assert chan["name"] == "#New" and chan["typing"] == ["bob"] and list(chan["members"]) == ["bob", "me"]
+    assert chan["log"]["messages"][0]["link_preview"] == {"title": "A page", "snippet": None, "image": "img.png"}
+    s.advance(6000)
+    assert s.events() == [{"type": "typing_changed", "target": "#new", "nick": "bob", "active": False}]
+    assert s.model()["channels"]["#new"]["typing"] == []
+
+    # Presence and metadata of people shared with several channels.
+    s.feed(":bob!b@h AWAY :lunch", ":bob!b@h ACCOUNT bobacct", ":nobody!n@h AWAY :x",
+           ":srv METADATA * avatar * :https://img", ":srv METADATA #New color * :blue",
+           ":srv 761 me bob pronouns * :they", ":srv 766 me bob pronouns :no such key",
+           ":srv PROP #New +topiclock -secret +limit=5")
+    events = s.events()
+    assert [e.get("change") for e in events] == [
+        members_changed("#New"), members_changed("#z"), members_changed("#New"), members_changed("#z"), None,
+        {"type": "metadata_changed", "target": "me", "key": "avatar"},
+        {"type": "metadata_changed", "target": "#New", "key": "color"},
+        {"type": "metadata_changed", "target": "bob", "key": "pronouns"},
+        {"type": "metadata_changed", "target": "bob", "key": "pronouns"},
+        {"type": "channel_modes_changed", "channel": "#New"}]
+    assert events[4]["type"] == "raw_line"  # nobody shares a channel with us
+    snap = s.model()
+    assert snap["me"]["metadata"] == {"avatar": "https://img"}
+    assert snap["channels"]["#new"]["metadata"] == {"color": "blue"}
+    assert snap["channels"]["#new"]["named_modes"] == {"limit": "5", "topiclock": None}
+    bob = snap["people"]["bob"]
+    assert (bob["away"], bob["account"], bob["metadata"]) == ("lunch", "bobacct", {})
+
+    # Standard replies, service tokens and user modes reach the host as their own events.
+    s.feed("FAIL CHATHISTORY INVALID_TARGET #x :No such channel", ":srv NOTE X Y",
+           ":srv TOKEN GENERATE files https://files.example tok123 extra", ":srv TOKEN generate a b c",
+           ":srv MODE me +iw")
+    events = s.events()
+    assert events[:3] == [
+        {"type": "server_reply", "severity": "fail", "command": "CHATHISTORY", "code": "INVALID_TARGET",
+         "context": ["#x"], "text": "No such channel"},
+        {"type": "server_reply", "severity": "note", "command": "X", "code": "Y", "context": [], "text": "Y"},
+        {"type": "auth_token", "service": "files", "endpoint": "https://files.example", "token": "tok123"}]
+    assert [e["type"] for e in events[3:]] == ["raw_line", "raw_line"]
+    assert s.model()["me"]["modes"] == "iw"
+
+
+def test_labelled_batch_holding_history():
+    s = Session("me")
+    s.register("message-tags batch labeled-response draft/chathistory")
+    s.feed(":me!u@h JOIN #a")
+    s.sent()
+    s.events()
+    s.feed("@label=l7 :srv BATCH +lr labeled-response",
+           "@batch=lr :srv BATCH +h chathistory #a",
+           "@batch=h;msgid=h1 :bob!b@h PRIVMSG #a :from history",
+           "@batch=lr;msgid=l1 :srv NOTICE #a :part of the answer",
+           ":srv BATCH -h")
+    assert s.changes() == [added("#a", T0, 0)]
+    s.feed(":srv BATCH -lr")
+    assert s.changes() == [added("#a", T0, 1)]
+    messages = s.model()["channels"]["#a"]["log"]["messages"]
+    assert [(m["msgid"], m["historical"]) for m in messages] == [("h1", True), ("l1", False)]
