@@ -52,10 +52,12 @@ class Session:
         self.client.handle_connected()
         self.sent()
         self.feed(f":srv CAP * LS :{caps}")
-        requested = [line.split(" ", 2)[2] for line in self.sent() if line.startswith("CAP REQ ")]
+        lines = self.sent()
+        requested = [line.split(" ", 2)[2] for line in lines if line.startswith("CAP REQ ")]
         if requested:
             self.feed(f":srv CAP {nick} ACK :{' '.join(requested)}")
-        assert self.sent() == ["CAP END"]
+            lines = self.sent()
+        assert lines == ["CAP END"]
         self.feed(f":srv 001 {nick} :Welcome")
         if isupport:
             self.feed(f":srv 005 {nick} {' '.join(isupport)} :are supported by this server")
@@ -592,3 +594,46 @@ def test_labelled_batch_holding_history():
     assert s.changes() == [added("#a", T0, 1)]
     messages = s.model()["channels"]["#a"]["log"]["messages"]
     assert [(m["msgid"], m["historical"]) for m in messages] == [("h1", True), ("l1", False)]
+
+
+def test_odd_bytes_reach_the_host_intact():
+    s = Session("me")
+    s.register()
+    s.client.handle_bytes(
+        b"@k1=a\\sb\\:c\\\\d\\r\\n;k2;k3= :n!u@h 999 me :tab\there \x01ctl\x1f \x7f / \xc3\xa9 bad\xff\xfeend \"q\"\n"
+        b"\r\n"  # an empty line is dropped without a trace
+        b"\n")
+    events = s.events()
+    assert events == [{"type": "raw_line", "message": {
+        "tags": [{"key": "k1", "value": "a b;c\\d\r\n"}, {"key": "k2", "value": None}, {"key": "k3", "value": None}],
+        "source": {"name": "n", "user": "u", "host": "h"},
+        "command": "999",
+        "params": ["me", "tab\there \x01ctl\x1f \x7f / \u00e9 bad\ufffd\ufffdend \"q\""]}}]
+
+    # An unterminated line is given up at 8704 bytes, the rest of it up to its line feed is dropped,
+    # and the connection goes on with the next line. A long line that arrives whole is read.
+    s.client.handle_bytes(b":n!u@h 999 me :" + b"x" * 8689)
+    s.client.handle_bytes(b"y" * 20000 + b"\r\n:n!u@h 999 me :after\r\n")
+    s.client.handle_bytes(b":n!u@h 999 me :" + b"z" * 20000 + b"\r\n")
+    events = s.events()
+    assert [e["message"]["params"][-1][:5] for e in events] == ["after", "zzzzz"]
+    assert len(events[1]["message"]["params"][-1]) == 20000
+
+
+def test_server_prefixes_and_casemapping_shape_the_keys():
+    s = Session("me")
+    s.register(isupport=["PREFIX=(qaohv)~&@%+", "CASEMAPPING=ascii", "CHANTYPES=#&!"])
+    s.feed(":me!u@h JOIN !Chan[1]",
+           ":srv 353 me = !Chan[1] :~me %Ann[x] +bob &carl",
+           ":srv MODE !Chan[1] +qoh bob ann[X] ann[x]",
+           ":srv MODE !chan[1] -h+v ann[x] ANN[x]")
+    snap = s.model()
+    assert list(snap["channels"]) == ["!chan[1]"]
+    assert snap["channels"]["!chan[1]"]["members"] == {
+        "ann[x]": {"prefixes": "@+"}, "bob": {"prefixes": "~+"}, "carl": {"prefixes": "&"}, "me": {"prefixes": "~"}}
+    assert snap["people"]["ann[x]"]["nick"] == "Ann[x]"
+    # Under ascii casemapping brackets are distinct characters: ann{x} is someone else.
+    s.feed(":ann{x}!a@h PRIVMSG !CHAN[1] :hi", ":Ann{x}!a@h PART !Chan[1]")
+    snap = s.model()
+    assert snap["channels"]["!chan[1]"]["log"]["messages"][0]["sender"] == "ann{x}"
+    assert "ann[x]" in snap["channels"]["!chan[1]"]["members"]
