@@ -117,6 +117,14 @@ def test_registration_with_multiline_listing_and_sasl_plain():
     ]
     assert s.sent() == []  # nothing to resume on a first connection
 
+    # Capabilities may come and go after registration; negotiation is not reopened.
+    s.feed(":srv CAP me NEW :draft/typing batch x-other", ":srv CAP me DEL :echo-message")
+    # A refused capability is still on offer, so a NEW asks for it once more.
+    assert s.sent() == ["CAP REQ draft/typing", "CAP REQ znc.in/playback"]
+    s.feed(":srv CAP me ACK draft/typing", ":srv CAP me NAK znc.in/playback")
+    assert s.sent() == []
+    assert s.events() == [{"type": "capabilities_acknowledged", "names": ["draft/typing"]}]
+
 
 SCRAM_SERVER_FIRST = "r=rOprNGfwEbeRWgbNEkqO%hvYDpWUa2RaTCAfuxFIlj)hNlF$k0,s=W22ZaJ0SNY7soEsUEjb6gQ==,i=4096"
 SCRAM_CLIENT_FINAL = ("c=biws,r=rOprNGfwEbeRWgbNEkqO%hvYDpWUa2RaTCAfuxFIlj)hNlF$k0,"
@@ -298,11 +306,15 @@ def test_private_conversation_typing_reactions_and_redaction():
         ("p1", True, {}), ("p2", False, {"ok": ["bob[1]"]})]
     assert (bob["read_marker"], bob["unread"]) == (stamp(2), 0)
 
-    # A renamed party takes the conversation along.
-    s.feed(":Bob[1]!b@h NICK Robert")
-    assert s.changes() == [{"type": "nick_changed", "from": "Bob[1]", "to": "Robert"}]
+    # A renamed party takes the conversation along, with a typing entry that still runs out.
+    s.feed("@+typing=active :Bob[1]!b@h TAGMSG me", ":Bob[1]!b@h NICK Robert")
+    assert s.events()[1:] == [{"type": "model_changed", "change": {"type": "nick_changed", "from": "Bob[1]", "to": "Robert"}}]
     convs = s.model()["conversations"]
     assert list(convs) == ["robert", "srv.example"] and convs["robert"]["nick"] == "Robert"
+    assert convs["robert"]["typing"] == ["bob[1]"]
+    s.advance(6000)
+    assert s.events() == [{"type": "typing_changed", "target": "robert", "nick": "bob[1]", "active": False}]
+    assert s.model()["conversations"]["robert"]["typing"] == []
 
 
 def test_nick_collisions_and_keepalive():
@@ -637,3 +649,27 @@ def test_server_prefixes_and_casemapping_shape_the_keys():
     snap = s.model()
     assert snap["channels"]["!chan[1]"]["log"]["messages"][0]["sender"] == "ann{x}"
     assert "ann[x]" in snap["channels"]["!chan[1]"]["members"]
+
+
+def test_retention_bounds_every_log():
+    s = Session("me", retention=2)
+    s.register("message-tags server-time draft/chathistory")
+    s.feed(":me!u@h JOIN #a")
+    s.sent()
+    s.events()
+    s.feed(*[f"@time={stamp(n)};msgid=m{n} :bob!b@h PRIVMSG #a :n{n}" for n in (2, 3, 4)],
+           f"@time={stamp(1)};msgid=m1 :bob!b@h PRIVMSG #a :older than all",
+           f"@time={stamp(5)};msgid=m2 :bob!b@h PRIVMSG #a :trimmed ids are new again")
+    assert [c["key"]["seq"] for c in s.changes()] == [0, 1, 2, 3, 4]
+    chan = s.model()["channels"]["#a"]
+    assert [m["msgid"] for m in chan["log"]["messages"]] == ["m4", "m2"]
+    assert list(chan["log"]["by_msgid"]) == ["m2", "m4"] and chan["log"]["retention"] == 2
+    assert chan["unread"] == 5
+    s.client.handle_disconnected()
+    s.client.handle_connected()
+    s.feed(":srv CAP * LS :draft/chathistory", ":srv CAP * ACK draft/chathistory", ":srv 001 me :hi")
+    assert s.sent()[-2:] == ["JOIN #a", "CHATHISTORY AFTER #a msgid=m2 100"]
+    # The server's echo of our rejoin keeps the log and asks for the members again.
+    s.feed(":me!u@h JOIN #a")
+    assert s.sent() == ["WHO #a"]
+    assert len(s.model()["channels"]["#a"]["log"]["messages"]) == 2
