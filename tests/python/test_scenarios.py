@@ -299,11 +299,12 @@ def test_private_conversation_typing_reactions_and_redaction():
     # The other party reacts to, and redacts, a private message: the target is our own nick.
     s.feed("@+draft/react=ok;+reply=p2 :Bob[1]!b@h TAGMSG ME",
            ":Bob[1]!b@h REDACT me p1",
+           "@vantaweb/link-preview-title=T;+reply=p1 :Bob[1]!b@h TAGMSG me",
            ":srv MARKREAD bob[1] timestamp=" + stamp(2))
-    assert [e["type"] for e in s.changes()] == ["message_reacted", "message_redacted", "read_marker_moved"]
+    assert [e["type"] for e in s.changes()] == ["message_reacted", "message_redacted", "message_added", "read_marker_moved"]
     bob = s.model()["conversations"]["bob[1]"]
-    assert [(m["msgid"], m["redacted"], m["reactions"]) for m in bob["log"]["messages"]] == [
-        ("p1", True, {}), ("p2", False, {"ok": ["bob[1]"]})]
+    assert [(m["msgid"], m["redacted"], m["reactions"], m["link_preview"]) for m in bob["log"]["messages"]] == [
+        ("p1", True, {}, {"title": "T", "snippet": None, "image": None}), ("p2", False, {"ok": ["bob[1]"]}, None)]
     assert (bob["read_marker"], bob["unread"]) == (stamp(2), 0)
 
     # A renamed party takes the conversation along, with a typing entry that still runs out.
@@ -589,6 +590,12 @@ def test_rename_metadata_presence_and_server_replies():
     assert [e["type"] for e in events[3:]] == ["raw_line", "raw_line"]
     assert s.model()["me"]["modes"] == "iw"
 
+    # The next connection rejoins under the new name.
+    s.client.handle_disconnected()
+    s.client.handle_connected()
+    s.feed(":srv CAP * LS :", ":srv 001 me :back")
+    assert s.sent()[-2:] == ["JOIN #New", "JOIN #z"]
+
 
 def test_labelled_batch_holding_history():
     s = Session("me")
@@ -631,6 +638,16 @@ def test_odd_bytes_reach_the_host_intact():
     assert [e["message"]["params"][-1][:5] for e in events] == ["after", "zzzzz"]
     assert len(events[1]["message"]["params"][-1]) == 20000
 
+    # Neither a partial line nor a give-up left by a dead transport touches the next one.
+    for leftover in (b":n!u@h 999 me :half", b"w" * 8704):
+        s.client.handle_bytes(leftover)
+        s.client.handle_disconnected()
+        s.client.handle_connected()
+        s.feed(":srv 999 me :first line of the new server")
+        events = s.events()
+        assert events[0]["type"] == "reconnect_after"
+        assert [e["message"]["params"] for e in events[1:]] == [["me", "first line of the new server"]]
+
 
 def test_server_prefixes_and_casemapping_shape_the_keys():
     s = Session("me")
@@ -649,6 +666,10 @@ def test_server_prefixes_and_casemapping_shape_the_keys():
     snap = s.model()
     assert snap["channels"]["!chan[1]"]["log"]["messages"][0]["sender"] == "ann{x}"
     assert "ann[x]" in snap["channels"]["!chan[1]"]["members"]
+
+    # Collections come out in byte order of their folded keys, a prefix before its extensions.
+    s.feed(":me!u@h JOIN #été", ":me!u@h JOIN #b", ":me!u@h JOIN #A_", ":me!u@h JOIN #a")
+    assert list(s.model()["channels"]) == ["!chan[1]", "#a", "#a_", "#b", "#été"]
 
 
 def test_retention_bounds_every_log():
