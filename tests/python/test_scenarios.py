@@ -360,6 +360,10 @@ def test_nick_collisions_and_keepalive():
     s.advance(1)
     assert s.events() == [{"type": "link_dead"}]
     assert s.client.poll_timeout() is None
+    # The host gives up on the transport: only the reconnect timer is left.
+    s.client.handle_disconnected()
+    assert s.events() == [{"type": "reconnect_after", "after_ms": 2000}]
+    assert s.client.poll_timeout() == s.mono + 2000
 
 
 def test_history_replay_leaves_live_state_alone():
@@ -694,3 +698,30 @@ def test_retention_bounds_every_log():
     s.feed(":me!u@h JOIN #a")
     assert s.sent() == ["WHO #a"]
     assert len(s.model()["channels"]["#a"]["log"]["messages"]) == 2
+
+
+@pytest.mark.parametrize("server, reason", [
+    ([":srv 904 me :SASL authentication failed"], "rejected"),
+    ([":srv 905 me :too long"], "too_long"),
+    ([":srv 906 me :aborted"], "aborted"),
+    ([":srv 907 me :already"], "already_authenticated"),
+    (["AUTHENTICATE *"], "aborted"),  # not base64
+    ([":srv 908 me PLAIN,EXTERNAL :are available", ":srv 903 me :ok"], None),
+])
+def test_sasl_outcomes_end_negotiation_once(server, reason):
+    s = Session("me", sasl=["plain", "u", "p" * 297])  # 300 payload bytes: exactly 400 base64 characters
+    s.client.handle_connected()
+    s.sent()
+    s.feed(":srv CAP * LS :sasl", ":srv CAP * ACK :sasl", "AUTHENTICATE +")
+    payload = b64("\0u\0" + "p" * 297)
+    assert s.sent() == ["CAP REQ sasl", "AUTHENTICATE PLAIN", "AUTHENTICATE " + payload, "AUTHENTICATE +"]
+    s.events()
+    s.feed(*server)
+    assert s.sent() == ["CAP END"]
+    events = s.events()
+    if reason is None:
+        assert [e["type"] for e in events] == ["raw_line"]
+    else:
+        assert events == [{"type": "sasl_failed", "reason": reason}]
+    s.feed(":srv 904 me :late", ":srv 903 me :late", "AUTHENTICATE +")
+    assert s.sent() == [] and s.events() == []
