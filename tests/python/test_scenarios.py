@@ -269,6 +269,14 @@ def test_channel_life_and_snapshot_shape():
     assert first["redacted"] is True and first["text"] == "hi ME, see [me] and meh"
     assert (chan["read_marker"], chan["unread"], chan["mentions"]) == (stamp(3), 0, 0)
 
+    # After our own nick change, "own" and mentions follow the new nick; the old one is someone else's.
+    s.feed(":me!u@h NICK Neo", ":Neo!u@h PRIVMSG #Chan[1] :mine", ":me!x@y PRIVMSG #Chan[1] :neo, not me")
+    assert [c["type"] for c in s.changes()] == ["nick_changed", "message_added", "message_added"]
+    chan = s.model()["channels"]["#chan{1}"]
+    assert [(m["sender"], m["own"]) for m in chan["log"]["messages"][-2:]] == [("Neo", True), ("me", False)]
+    assert (chan["unread"], chan["mentions"]) == (1, 1)
+    assert list(chan["members"]) == ["ann", "bob", "carl", "neo"]
+
 
 def test_private_conversation_typing_reactions_and_redaction():
     s = Session("me")
