@@ -1,6 +1,8 @@
 #include "tessel_client/formats/model_json.hpp"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "tessel_client/formats/event_json.hpp"
 #include "tessel_client/formats/json_writer.hpp"
@@ -63,7 +65,23 @@ void log_to(const MessageLog& log, Out& out) {
         write_message(message, out);
     }
     out += "],\"by_msgid\":";
-    write_map(log.by_msgid, out, [&](const MessageKey& key) { write_message_key(key, out); });
+    // The index holds every stored msgid once, unordered; the snapshot lists it in byte
+    // order of msgid, taken from the messages themselves.
+    std::vector<const LogMessage*> ids;
+    ids.reserve(log.by_msgid.size());
+    for (const auto& [key, message] : log.messages)
+        if (message.msgid) ids.push_back(&message);
+    std::sort(ids.begin(), ids.end(), [](const LogMessage* a, const LogMessage* b) { return *a->msgid < *b->msgid; });
+    out += '{';
+    bool first_id = true;
+    for (const LogMessage* message : ids) {
+        if (!first_id) out += ',';
+        first_id = false;
+        write_json_text(*message->msgid, out);
+        out += ':';
+        write_message_key(message->key, out);
+    }
+    out += '}';
     retention_to(log.retention, out);
     out += '}';
 }

@@ -29,6 +29,52 @@ std::uint64_t content_fingerprint(const LogMessage& m) {
 
 }  // namespace
 
+std::uint64_t MsgidIndex::hash(std::string_view msgid) {
+    // Spread the bits over the whole word: the table uses the low ones.
+    const std::uint64_t h = mix(0, std::hash<std::string_view>{}(msgid));
+    return h == 0 ? 1 : h;
+}
+
+void MsgidIndex::insert(std::uint64_t hash, MessageKey key) {
+    if ((size_ + 1) * 10 > slots_.size() * 7) {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.hash == 0) continue;
+            std::size_t i = slot.hash & mask;
+            while (slots_[i].hash != 0) i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = hash & mask;
+    while (slots_[i].hash != 0) i = (i + 1) & mask;
+    slots_[i] = Slot{hash, key};
+    ++size_;
+}
+
+void MsgidIndex::erase(std::uint64_t hash, MessageKey key) {
+    if (size_ == 0) return;
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = hash & mask;
+    for (; slots_[i].hash != 0; i = (i + 1) & mask)
+        if (slots_[i].hash == hash && slots_[i].key == key) break;
+    if (slots_[i].hash == 0) return;
+    // Linear probing without tombstones: pull later entries of the run back over the hole
+    // when their home slot does not lie between the hole and them.
+    std::size_t hole = i;
+    for (std::size_t j = (hole + 1) & mask; slots_[j].hash != 0; j = (j + 1) & mask) {
+        const std::size_t home = slots_[j].hash & mask;
+        const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+        if (stays) continue;
+        slots_[hole] = slots_[j];
+        hole = j;
+    }
+    slots_[hole] = Slot{};
+    --size_;
+}
+
 bool same_content(const LogMessage& a, const LogMessage& b) {
     return a.sender == b.sender && a.text == b.text && a.kind == b.kind;
 }
@@ -63,35 +109,18 @@ bool MessageLog::is_duplicate(const LogMessage& message) {
     return false;
 }
 
-// A copy must not share the msgid positions of the original; they are rebuilt on demand.
-MessageLog::MessageLog(const MessageLog& other)
-    : messages(other.messages),
-      by_msgid(other.by_msgid),
-      retention(other.retention),
-      crowded_(other.crowded_),
-      crowded_times_(other.crowded_times_) {}
-
-MessageLog& MessageLog::operator=(const MessageLog& other) {
-    if (this != &other) {
-        messages = other.messages;
-        by_msgid = other.by_msgid;
-        retention = other.retention;
-        crowded_ = other.crowded_;
-        crowded_times_ = other.crowded_times_;
-        id_slots_.clear();
-    }
-    return *this;
+const MessageKey* MessageLog::find_key(std::string_view msgid, std::uint64_t hash) const {
+    return by_msgid.find(hash, [&](const MessageKey& key) {
+        auto it = messages.find(key);
+        return it != messages.end() && it->second.msgid == msgid;
+    });
 }
 
 bool MessageLog::insert(LogMessage message) {
-    if (id_slots_.size() != by_msgid.size()) {
-        id_slots_.clear();
-        for (auto it = by_msgid.begin(); it != by_msgid.end(); ++it) id_slots_.emplace(it->second, it);
-    }
-    auto id_slot = by_msgid.end();
+    std::uint64_t id_hash = 0;
     if (message.msgid) {
-        id_slot = by_msgid.lower_bound(*message.msgid);
-        if (id_slot != by_msgid.end() && id_slot->first == *message.msgid) return false;
+        id_hash = MsgidIndex::hash(*message.msgid);
+        if (find_key(*message.msgid, id_hash) != nullptr) return false;
     } else if (is_duplicate(message)) {
         return false;
     }
@@ -104,17 +133,11 @@ bool MessageLog::insert(LogMessage message) {
     // spares an allocation and a release per message once the log is full. A message older
     // than everything would be stored and trimmed again at once: the log stays as it is.
     std::map<MessageKey, LogMessage>::node_type node;
-    decltype(by_msgid)::node_type id_node;
-    decltype(id_slots_)::node_type slot_node;
     if (messages.size() == retention) {
         if (key < messages.begin()->first) return true;
-        if (!id_slots_.empty() && id_slots_.begin()->first == messages.begin()->first) {
-            slot_node = id_slots_.extract(id_slots_.begin());
-            auto old = slot_node.mapped();
-            if (old == id_slot) ++id_slot;
-            id_node = by_msgid.extract(old);
-        }
-        forget_crowded(messages.begin()->second);
+        const LogMessage& oldest = messages.begin()->second;
+        if (oldest.msgid) by_msgid.erase(MsgidIndex::hash(*oldest.msgid), oldest.key);
+        forget_crowded(oldest);
         node = messages.extract(messages.begin());
     }
 
@@ -127,24 +150,7 @@ bool MessageLog::insert(LogMessage message) {
     } else {
         pos = messages.emplace_hint(hint, key, std::move(message));
     }
-    if (const auto& msgid = pos->second.msgid) {
-        decltype(by_msgid)::iterator placed;
-        if (id_node) {
-            id_node.key() = *msgid;
-            id_node.mapped() = key;
-            placed = by_msgid.insert(id_slot, std::move(id_node));
-        } else {
-            placed = by_msgid.emplace_hint(id_slot, *msgid, key);
-        }
-        const auto slot_hint = appending ? id_slots_.end() : id_slots_.lower_bound(key);
-        if (slot_node) {
-            slot_node.key() = key;
-            slot_node.mapped() = placed;
-            id_slots_.insert(slot_hint, std::move(slot_node));
-        } else {
-            id_slots_.emplace_hint(slot_hint, key, placed);
-        }
-    }
+    if (pos->second.msgid) by_msgid.insert(id_hash, key);
     if (!crowded_times_.empty() && crowded_times_.contains(key.time_ms)) index_crowded(pos->second);
     while (messages.size() > retention) erase_oldest();
     return true;
@@ -166,26 +172,19 @@ void MessageLog::forget_crowded(const LogMessage& m) {
 
 void MessageLog::erase_oldest() {
     auto first = messages.begin();
-    if (!id_slots_.empty() && id_slots_.begin()->first == first->first) {
-        by_msgid.erase(id_slots_.begin()->second);
-        id_slots_.erase(id_slots_.begin());
-    }
+    if (first->second.msgid) by_msgid.erase(MsgidIndex::hash(*first->second.msgid), first->first);
     forget_crowded(first->second);
     messages.erase(first);
 }
 
 LogMessage* MessageLog::find(std::string_view msgid) {
-    auto idx = by_msgid.find(msgid);
-    if (idx == by_msgid.end()) return nullptr;
-    auto it = messages.find(idx->second);
-    return it == messages.end() ? nullptr : &it->second;
+    const MessageKey* key = find_key(msgid, MsgidIndex::hash(msgid));
+    return key == nullptr ? nullptr : &messages.find(*key)->second;
 }
 
 const LogMessage* MessageLog::find(std::string_view msgid) const {
-    auto idx = by_msgid.find(msgid);
-    if (idx == by_msgid.end()) return nullptr;
-    auto it = messages.find(idx->second);
-    return it == messages.end() ? nullptr : &it->second;
+    const MessageKey* key = find_key(msgid, MsgidIndex::hash(msgid));
+    return key == nullptr ? nullptr : &messages.find(*key)->second;
 }
 
 const LogMessage* MessageLog::newest() const {
@@ -193,7 +192,7 @@ const LogMessage* MessageLog::newest() const {
 }
 
 bool MessageLog::operator==(const MessageLog& other) const {
-    return messages == other.messages && by_msgid == other.by_msgid && retention == other.retention;
+    return messages == other.messages && retention == other.retention;
 }
 
 }  // namespace tessel

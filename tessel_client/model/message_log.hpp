@@ -3,6 +3,7 @@
 #pragma once
 
 #include <compare>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -92,17 +93,45 @@ struct LogMessage {
     bool operator==(const LogMessage&) const = default;
 };
 
+// The msgid index: msgid -> key, as an open-addressing hash table of (hash, key) slots. It
+// holds no strings: the msgid of a stored message is in the message, and a lookup checks a
+// hash match against it. One lookup touches a slot or two in one array instead of walking
+// string compares through a tree (or chasing list nodes), which matters once the logs of all
+// channels no longer fit the caches. The snapshot lists the msgids sorted when it writes them.
+class MsgidIndex {
+public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+    static std::uint64_t hash(std::string_view msgid);
+    // The first stored key under `hash` that `matches` accepts, if any.
+    template <class Matches>
+    const MessageKey* find(std::uint64_t hash, Matches&& matches) const {
+        if (size_ == 0) return nullptr;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash & mask; slots_[i].hash != 0; i = (i + 1) & mask)
+            if (slots_[i].hash == hash && matches(slots_[i].key)) return &slots_[i].key;
+        return nullptr;
+    }
+    void insert(std::uint64_t hash, MessageKey key);
+    void erase(std::uint64_t hash, MessageKey key);
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;  // 0: empty (hash() never returns 0)
+        MessageKey key;
+    };
+    std::vector<Slot> slots_;  // a power of two in size, at most 70% full
+    std::size_t size_ = 0;
+};
+
 class MessageLog {
 public:
-    std::map<MessageKey, LogMessage> messages;                 // oldest first
-    std::map<std::string, MessageKey, std::less<>> by_msgid;  // msgid -> key
+    std::map<MessageKey, LogMessage> messages;  // oldest first
+    MsgidIndex by_msgid;                        // msgid -> key of every stored message with a msgid
     std::uint64_t retention = 1;                              // at least 1
 
     explicit MessageLog(std::uint64_t retention = 1) : retention(retention < 1 ? 1 : retention) {}
-    MessageLog(const MessageLog& other);
-    MessageLog& operator=(const MessageLog& other);
-    MessageLog(MessageLog&&) noexcept = default;
-    MessageLog& operator=(MessageLog&&) noexcept = default;
 
     // Stores the message and trims to `retention`; false (log unchanged) for a duplicate.
     // True also when the trimming removed the new message again at once.
@@ -114,7 +143,7 @@ public:
     // The newest stored message, if any.
     const LogMessage* newest() const;
 
-    // Compares the log's contents (messages, msgid index, retention).
+    // Compares the log's contents (messages and retention; the msgid index follows the messages).
     bool operator==(const MessageLog& other) const;
 
 private:
@@ -125,10 +154,8 @@ private:
     static constexpr std::size_t kScanLimit = 16;
     std::unordered_multimap<std::uint64_t, MessageKey> crowded_;  // fingerprint -> key
     std::unordered_map<std::uint64_t, std::size_t> crowded_times_;  // time_ms -> messages indexed
-    // Where each stored msgid sits in `by_msgid`, in key order, so that trimming the oldest
-    // message does not search the msgid index again. Rebuilt when its size disagrees.
-    std::map<MessageKey, std::map<std::string, MessageKey, std::less<>>::iterator> id_slots_;
 
+    const MessageKey* find_key(std::string_view msgid, std::uint64_t hash) const;
     bool is_duplicate(const LogMessage& message);
     void index_crowded(const LogMessage& message);
     void forget_crowded(const LogMessage& message);

@@ -147,6 +147,25 @@ TEST(ModelJson, KeysAreWrittenInByteOrderAndEveryKindHasItsWord) {
     }
 }
 
+TEST(ModelJson, MsgidIndexIsWrittenInByteOrderOfMsgid) {
+    // Arrival order, key order and msgid order all differ; a trimmed msgid is not listed.
+    MessageLog log(4);
+    const char* ids[] = {"gone", "b", "\xC3\xA9", "B", "ab"};
+    for (std::uint64_t i = 0; i < 5; ++i) {
+        LogMessage m = message(i == 0 ? 1 : 10 - i, i, MessageKind{});
+        m.text = ids[i];
+        m.msgid = ids[i];
+        log.insert(std::move(m));
+    }
+    std::string out;
+    message_log_to_json(log, out);
+    const std::size_t at = out.find("\"by_msgid\":");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(out.substr(at),
+              R"("by_msgid":{"B":{"time_ms":7,"seq":3},"ab":{"time_ms":6,"seq":4},"b":{"time_ms":9,"seq":1},)"
+              "\"\xC3\xA9\":{\"time_ms\":8,\"seq\":2}},\"retention\":4}");
+}
+
 TEST(ModelJson, TwoThreadsWriteOneModelAtOnce) {
     Model model = Model::make("me", 200);
     for (int c = 0; c < 20; ++c) {

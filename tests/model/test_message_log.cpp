@@ -143,6 +143,30 @@ TEST(MessageLog, LogFilledByHandStillDeduplicates) {
     EXPECT_TRUE(log.insert(msg(3, 2, "a", "y")));
 }
 
+// The index on its own, with hashes chosen to pile into one run of slots and to wrap around
+// the end of the table: erasing from the middle of a run must leave every other key findable.
+TEST(MsgidIndex, CollidingAndWrappingRunsSurviveErasure) {
+    const std::uint64_t last = 15;  // the last slot of the initial 16-slot table
+    const std::uint64_t hashes[] = {last, last + 16, last + 32, 14, 1, 16 + 1, last, 2};
+    for (std::size_t erased = 0; erased < std::size(hashes); ++erased) {
+        MsgidIndex index;
+        for (std::uint64_t i = 0; i < std::size(hashes); ++i) index.insert(hashes[i], MessageKey{i, i});
+        index.erase(hashes[erased], MessageKey{erased, erased});
+        index.erase(hashes[erased], MessageKey{99, 99});  // not there: no change
+        EXPECT_EQ(index.size(), std::size(hashes) - 1);
+        for (std::uint64_t i = 0; i < std::size(hashes); ++i) {
+            const MessageKey key{i, i};
+            const MessageKey* found = index.find(hashes[i], [&](const MessageKey& k) { return k == key; });
+            EXPECT_EQ(found != nullptr, i != erased) << "erased " << erased << ", looking for " << i;
+        }
+    }
+    // Growing keeps every entry.
+    MsgidIndex big;
+    for (std::uint64_t i = 1; i <= 1000; ++i) big.insert(i * 16, MessageKey{i, 0});
+    for (std::uint64_t i = 1; i <= 1000; ++i)
+        ASSERT_NE(big.find(i * 16, [&](const MessageKey& k) { return k.time_ms == i; }), nullptr) << i;
+}
+
 TEST(MessageLog, OutOfOrderInsertKeepsKeyOrder) {
     MessageLog log(3);
     ASSERT_TRUE(log.insert(msg(30, 0, "a", "c")));
@@ -199,7 +223,12 @@ TEST(MessageLog, MatchesThePlainAlgorithm) {
             if (plain.messages.contains(m.key)) continue;  // keys are unique by construction
             ASSERT_EQ(log.insert(m), plain.insert(m)) << "step " << step;
             ASSERT_EQ(log.messages, plain.messages) << "step " << step;
-            ASSERT_EQ(log.by_msgid, plain.by_msgid) << "step " << step;
+            // Every msgid the plain log knows leads to its message, and nothing else is indexed.
+            ASSERT_EQ(log.by_msgid.size(), plain.by_msgid.size()) << "step " << step;
+            for (const auto& [msgid, key] : plain.by_msgid) {
+                const LogMessage* found = log.find(msgid);
+                ASSERT_TRUE(found != nullptr && found->key == key) << "step " << step << " msgid " << msgid;
+            }
             if (step % 1000 == 999) log = MessageLog(log);  // copies rebuild their positions
         }
     }
