@@ -36,7 +36,7 @@ std::uint64_t MsgidIndex::hash(std::string_view msgid) {
 }
 
 void MsgidIndex::insert(std::uint64_t hash, MessageKey key) {
-    if ((size_ + 1) * 10 > slots_.size() * 7) {
+    if ((size_ + 1) * 2 > slots_.size()) {
         std::vector<Slot> old = std::move(slots_);
         slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
         const std::size_t mask = slots_.size() - 1;

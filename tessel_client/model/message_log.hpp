@@ -121,7 +121,7 @@ private:
         std::uint64_t hash = 0;  // 0: empty (hash() never returns 0)
         MessageKey key;
     };
-    std::vector<Slot> slots_;  // a power of two in size, at most 70% full
+    std::vector<Slot> slots_;  // a power of two in size, at most half full
     std::size_t size_ = 0;
 };
 

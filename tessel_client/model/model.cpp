@@ -126,6 +126,13 @@ void Model::index_remove(std::string_view nick_key, std::string_view channel_key
     if (keys.empty()) index_.channels_of.erase(it);
 }
 
+const std::vector<std::string>& Model::channels_of(std::string_view nick_key) {
+    static const std::vector<std::string> none;
+    if (!index_in_sync()) rebuild_index();
+    auto it = index_.channels_of.find(std::string(nick_key));
+    return it == index_.channels_of.end() ? none : it->second;
+}
+
 bool Model::is_known(std::string_view key) const {
     if (conversations.contains(key)) return true;
     return index_.channels_of.contains(std::string(key));

@@ -138,6 +138,9 @@ struct Model {
     // Keys of the channels that held the folded nick, in key order, after removing it from them.
     std::vector<std::string> remove_nick_from_channels(std::string_view key);
     void rename_nick(CaseMapping mapping, std::string_view old_nick, std::string_view new_nick);
+    // Keys of the channels the folded nick is a member of, in key order; valid until the next
+    // change of the model.
+    const std::vector<std::string>& channels_of(std::string_view nick_key);
     // Drops people and WHOIS records the connection shares nothing with any more.
     void prune_unknown_nicks();
 

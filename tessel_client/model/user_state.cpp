@@ -9,10 +9,14 @@ namespace tessel {
 namespace {
 
 // One channel_members_changed per channel holding the nick, naming the channel as stored.
-std::vector<Change> member_channel_changes(const Model& model, std::string_view nick_key) {
+// The membership index names those channels, so the other channels are not searched.
+std::vector<Change> member_channel_changes(Model& model, std::string_view nick_key) {
     std::vector<Change> out;
-    for (const auto& [key, channel] : model.channels)
-        if (channel.members.contains(nick_key)) out.push_back(Change{Change::ChannelMembersChanged{channel.name}});
+    for (const std::string& channel_key : model.channels_of(nick_key)) {
+        auto channel = model.channels.find(channel_key);
+        if (channel != model.channels.end() && channel->second.members.contains(nick_key))
+            out.push_back(Change{Change::ChannelMembersChanged{channel->second.name}});
+    }
     return out;
 }
 
