@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <iterator>
 #include <limits>
 
@@ -196,6 +197,24 @@ const ByteFold& byte_fold(CaseMapping mapping) {
     return tables[index < std::size(tables) ? index : 1];
 }
 
+// For every folded byte, the other byte that folds to it (an upper-case letter, or "[" for
+// "{" under rfc1459); the byte itself when there is none. No byte has two others.
+ByteFold make_unfold(const ByteFold& fold) {
+    ByteFold other{};
+    for (int b = 0; b < 256; ++b) other[b] = static_cast<unsigned char>(b);
+    for (int b = 0; b < 256; ++b)
+        if (fold[b] != b) other[fold[b]] = static_cast<unsigned char>(b);
+    return other;
+}
+
+const ByteFold& byte_unfold(CaseMapping mapping) {
+    static const ByteFold tables[] = {make_unfold(byte_fold(CaseMapping::Ascii)),
+                                      make_unfold(byte_fold(CaseMapping::Rfc1459)),
+                                      make_unfold(byte_fold(CaseMapping::Rfc1459Strict))};
+    const auto index = static_cast<std::size_t>(mapping);
+    return tables[index < std::size(tables) ? index : 1];
+}
+
 bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
     if (!c) return true;
     const char32_t folded = *c < 0x80 ? fold[*c] : *c;
@@ -215,23 +234,34 @@ bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_v
             if (fold[static_cast<unsigned char>(text[at + j])] != static_cast<unsigned char>(nick[j])) return false;
         return true;
     };
-    std::size_t at = 0;
-    while (at + n <= text.size()) {
-        if (fold[static_cast<unsigned char>(text[at])] != first || !matches_at(at)) {
-            ++at;
-            continue;
+    // Only the (at most two) bytes that fold to the nick's first byte can start it; memchr
+    // finds those without looking at every byte of the text.
+    const unsigned char second = byte_unfold(mapping)[first];
+    constexpr std::size_t none = std::string_view::npos;
+    auto next_of = [&](unsigned char byte, std::size_t from) {
+        const void* hit = std::memchr(text.data() + from, byte, text.size() - from);
+        return hit == nullptr ? none : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    };
+    std::size_t next_first = next_of(first, 0);
+    std::size_t next_second = second == first ? none : next_of(second, 0);
+    for (;;) {
+        const std::size_t at = std::min(next_first, next_second);
+        if (at == none || at + n > text.size()) return false;
+        std::size_t resume = at + 1;
+        if (matches_at(at)) {
+            const std::size_t end = at + n;
+            std::optional<char32_t> before = at > 0 ? char_before(text, at) : std::nullopt;
+            std::optional<char32_t> after;
+            if (end < text.size()) {
+                std::size_t pos = end;
+                after = utf8_next(text, pos);
+            }
+            if (is_word_boundary(fold, before) && is_word_boundary(fold, after)) return true;
+            resume = end;  // the search resumes after a rejected occurrence
         }
-        const std::size_t end = at + n;
-        std::optional<char32_t> before = at > 0 ? char_before(text, at) : std::nullopt;
-        std::optional<char32_t> after;
-        if (end < text.size()) {
-            std::size_t pos = end;
-            after = utf8_next(text, pos);
-        }
-        if (is_word_boundary(fold, before) && is_word_boundary(fold, after)) return true;
-        at = end;  // the search resumes after a rejected occurrence
+        if (next_first != none && next_first < resume) next_first = next_of(first, resume);
+        if (next_second != none && next_second < resume) next_second = next_of(second, resume);
     }
-    return false;
 }
 
 MessageLog* find_target_log(Model& model, const Isupport& isupport, std::string_view target,

@@ -56,7 +56,53 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
     return era * 146097 + doe - 719468;
 }
 
+namespace {
+
+std::optional<std::uint64_t> to_unix_ms(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hours,
+                                        std::int64_t minutes, std::int64_t seconds, std::int64_t millis) {
+    const std::int64_t days = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    std::int64_t secs;
+    std::int64_t ms;
+    if (!mul_add(days, 86400, hours * 3600 + minutes * 60 + seconds, secs) || !mul_add(secs, 1000, millis, ms) ||
+        ms < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(ms);
+}
+
+// The form nearly every server sends, "YYYY-MM-DDTHH:MM:SS.sssZ", read in place. Nothing
+// when the text has another shape (the general reader then decides).
+std::optional<std::uint64_t> parse_usual_form(std::string_view text) {
+    if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':' || text[19] != '.' || text[23] != 'Z') {
+        return std::nullopt;
+    }
+    bool ok = true;
+    auto number = [&](std::size_t at, std::size_t len) {
+        std::int64_t n = 0;
+        for (std::size_t i = at; i < at + len; ++i) {
+            const char c = text[i];
+            ok = ok && c >= '0' && c <= '9';
+            n = n * 10 + (c - '0');
+        }
+        return n;
+    };
+    const std::int64_t year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const std::int64_t hours = number(11, 2), minutes = number(14, 2), seconds = number(17, 2);
+    const std::int64_t millis = number(20, 3);
+    if (!ok || year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hours > 23 || minutes > 59 ||
+        seconds > 60) {
+        return std::nullopt;
+    }
+    return to_unix_ms(year, month, day, hours, minutes, seconds, millis);
+}
+
+}  // namespace
+
 std::optional<std::uint64_t> parse_server_time(std::string_view text) {
+    if (text.size() == 24) {
+        if (auto usual = parse_usual_form(text)) return usual;
+    }
     if (text.empty() || text.back() != 'Z') return std::nullopt;
     const std::size_t t = text.find('T');
     if (t == npos || t == text.size() - 1) return std::nullopt;
@@ -88,15 +134,7 @@ std::optional<std::uint64_t> parse_server_time(std::string_view text) {
     }
     for (std::size_t i = fraction.size(); i < 3; ++i) millis *= 10;
 
-    const std::int64_t days =
-        days_from_civil(*year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
-    std::int64_t secs;
-    std::int64_t ms;
-    if (!mul_add(days, 86400, *hours * 3600 + *minutes * 60 + *seconds, secs) || !mul_add(secs, 1000, millis, ms) ||
-        ms < 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(ms);
+    return to_unix_ms(*year, *month, *day, *hours, *minutes, *seconds, millis);
 }
 
 std::string format_server_time(std::uint64_t ms) {

@@ -161,11 +161,16 @@ TEST(Mention, WordBoundaries) {
         {"annie", false},       {"ann_", false},    {"[ann]", false},  {"ann2", false},
         {"éann", false},        {"ann٣", false},    {"ann", true},     {"", false},
         {"x ann\xc2\xa0y", true},  // no-break space is not a word character
+        {"annie ANN", true},    {"ANNIE Ann", true}, {"Annie annex ann", true}, {"annANN ann_", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(mentions_nick(CaseMapping::Rfc1459, "ann", c.text), c.mentioned) << c.text;
     EXPECT_TRUE(mentions_nick(CaseMapping::Rfc1459, "a[b]", "hi A{B}"));
     EXPECT_FALSE(mentions_nick(CaseMapping::Ascii, "a[b]", "hi A{B}"));
+    // A first byte with a second form under rfc1459: "[" and "{" both start the nick.
+    EXPECT_TRUE(mentions_nick(CaseMapping::Rfc1459, "{x", "{xy [X"));
+    EXPECT_TRUE(mentions_nick(CaseMapping::Rfc1459, "{x", "[xy {X"));
+    EXPECT_FALSE(mentions_nick(CaseMapping::Ascii, "{x", "[x"));
     EXPECT_FALSE(mentions_nick(CaseMapping::Rfc1459, "", "anything"));
 }
 
