@@ -16,8 +16,10 @@ inline std::size_t skip_spaces(std::string_view line, std::size_t pos) {
 
 }  // namespace
 
-Source split_source(std::string_view text) {
-    Source source;
+namespace {
+
+// Fills an empty Source in place (the parser's message holds it already).
+void split_source_into(std::string_view text, Source& source) {
     const std::size_t bang = scan_to(text, 0, '!');
     if (bang != text.size()) {
         source.name.assign(text.substr(0, bang));
@@ -28,7 +30,7 @@ Source split_source(std::string_view text) {
         } else {
             source.user.emplace(text.substr(bang + 1));
         }
-        return source;
+        return;
     }
     const std::size_t at = scan_to(text, 0, '@');
     if (at != text.size()) {
@@ -37,29 +39,38 @@ Source split_source(std::string_view text) {
     } else {
         source.name.assign(text);
     }
+}
+
+}  // namespace
+
+Source split_source(std::string_view text) {
+    Source source;
+    split_source_into(text, source);
     return source;
 }
 
-std::optional<IrcMessage> parse_line(std::string_view line) {
+namespace {
+
+// Fills an empty message; false when the line has no usable shape.
+bool parse_into(std::string_view line, IrcMessage& msg) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
 
-    IrcMessage msg;
     std::size_t pos = 0;
     if (!line.empty() && line[0] == '@') {
         const std::size_t space = scan_to(line, 1, ' ');
-        if (space == line.size()) return std::nullopt;
+        if (space == line.size()) return false;
         msg.tags = parse_tags(line.substr(1, space - 1));
         pos = skip_spaces(line, space);
     }
     if (pos < line.size() && line[pos] == ':') {
         const std::size_t space = scan_to(line, pos + 1, ' ');
-        if (space == line.size()) return std::nullopt;
-        msg.source.emplace(split_source(line.substr(pos + 1, space - pos - 1)));
+        if (space == line.size()) return false;
+        split_source_into(line.substr(pos + 1, space - pos - 1), msg.source.emplace());
         pos = skip_spaces(line, space);
     }
 
     const std::size_t end = scan_to(line, pos, ' ');
-    if (end == pos) return std::nullopt;
+    if (end == pos) return false;
     msg.command.assign(line.substr(pos, end - pos));
     pos = end;
 
@@ -95,7 +106,16 @@ std::optional<IrcMessage> parse_line(std::string_view line) {
     msg.params.reserve(count);
     const Span* spans = spill.empty() ? found : spill.data();
     for (std::size_t i = 0; i < count; ++i) msg.params.emplace_back(line.data() + spans[i].pos, spans[i].len);
-    return msg;
+    return true;
+}
+
+}  // namespace
+
+std::optional<IrcMessage> parse_line(std::string_view line) {
+    // Built in the result itself: a message is a few hundred bytes to move.
+    std::optional<IrcMessage> result(std::in_place);
+    if (!parse_into(line, *result)) result.reset();
+    return result;
 }
 
 }  // namespace tessel
