@@ -1,7 +1,10 @@
 #include "tessel_client/model/message_log.hpp"
 
+#include <chrono>
+#include <cstring>
 #include <functional>
 #include <iterator>
+#include <random>
 
 namespace tessel {
 
@@ -15,8 +18,80 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
     return v ^ (v >> 31);
 }
 
+// SipHash-1-3 under a key drawn once per process. Msgids come from the server and texts from
+// any user; with an unkeyed hash, crafted strings that all hash alike would pile into one run
+// of the msgid index (or one fingerprint of a crowded millisecond) and make every insert walk
+// the whole log.
+struct SipKey {
+    std::uint64_t k0, k1;
+};
+
+const SipKey& sip_key() {
+    static const SipKey key = [] {
+        std::uint64_t words[2];
+        try {
+            std::random_device device;
+            for (auto& w : words) w = (std::uint64_t{device()} << 32) ^ device();
+        } catch (...) {
+            const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+            words[0] = mix(now, reinterpret_cast<std::uintptr_t>(&words));
+            words[1] = mix(words[0], now);
+        }
+        return SipKey{words[0], words[1]};
+    }();
+    return key;
+}
+
+inline std::uint64_t rotl(std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
+
+struct SipState {
+    std::uint64_t v0, v1, v2, v3;
+    void round() {
+        v0 += v1;
+        v1 = rotl(v1, 13);
+        v1 ^= v0;
+        v0 = rotl(v0, 32);
+        v2 += v3;
+        v3 = rotl(v3, 16);
+        v3 ^= v2;
+        v0 += v3;
+        v3 = rotl(v3, 21);
+        v3 ^= v0;
+        v2 += v1;
+        v1 = rotl(v1, 17);
+        v1 ^= v2;
+        v2 = rotl(v2, 32);
+    }
+    void absorb(std::uint64_t m) {
+        v3 ^= m;
+        round();
+        v0 ^= m;
+    }
+};
+
+std::uint64_t keyed_hash(std::string_view text) {
+    const SipKey& key = sip_key();
+    SipState s{key.k0 ^ 0x736f6d6570736575ULL, key.k1 ^ 0x646f72616e646f6dULL, key.k0 ^ 0x6c7967656e657261ULL,
+               key.k1 ^ 0x7465646279746573ULL};
+    const char* p = text.data();
+    std::size_t left = text.size();
+    for (; left >= 8; p += 8, left -= 8) {
+        std::uint64_t m;
+        std::memcpy(&m, p, 8);
+        s.absorb(m);
+    }
+    std::uint64_t last = static_cast<std::uint64_t>(text.size()) << 56;
+    for (std::size_t i = 0; i < left; ++i) last |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    s.absorb(last);
+    s.v2 ^= 0xff;
+    s.round();
+    s.round();
+    s.round();
+    return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+}
+
 std::uint64_t content_fingerprint(const LogMessage& m) {
-    std::hash<std::string_view> hs;
+    auto hs = keyed_hash;
     std::uint64_t h = mix(0, m.key.time_ms);
     h = mix(h, hs(m.sender));
     h = mix(h, hs(m.text));
@@ -30,8 +105,7 @@ std::uint64_t content_fingerprint(const LogMessage& m) {
 }  // namespace
 
 std::uint64_t MsgidIndex::hash(std::string_view msgid) {
-    // Spread the bits over the whole word: the table uses the low ones.
-    const std::uint64_t h = mix(0, std::hash<std::string_view>{}(msgid));
+    const std::uint64_t h = keyed_hash(msgid);
     return h == 0 ? 1 : h;
 }
 
