@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tessel_client/model/message_log.hpp"
 #include "tessel_client/model/model.hpp"
 #include "tessel_client/model/reducer.hpp"
 #include "tessel_client/protocol/message.hpp"
@@ -47,8 +47,7 @@ Model joined_model(int channels, std::uint64_t retention) {
 
 // 1,000,000 PRIVMSG lines with time and msgid tags, spread over 100 channels (retention 5000).
 // range(0) picks the msgid style: 0 short ids that grow with the message count (they stay in
-// the string's inline buffer and land at the end of the ordered msgid index), 1 random
-// 20-character ids (heap-held, landing anywhere in the index).
+// the string's inline buffer), 1 random 20-character ids (heap-held, as servers send them).
 void BM_IngestPrivmsg(benchmark::State& state) {
     const bool random_ids = state.range(0) == 1;
     constexpr int kChannels = 100;
@@ -90,38 +89,39 @@ void BM_IngestPrivmsg(benchmark::State& state) {
 }
 BENCHMARK(BM_IngestPrivmsg)->ArgName("random_msgid")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 
-// The floor under the random-msgid run: the same 1,000,000 random ids through 100 bare ordered
-// maps of 5000 entries each (one lookup, one insertion and one trim per id), without messages.
-// The msgid index must be ordered (the snapshot lists it in key order); once 500,000 entries no
-// longer fit the caches, this part alone costs well over a microsecond per random id.
-void BM_OrderedMsgidIndexFloor(benchmark::State& state) {
-    constexpr int kMaps = 100;
-    constexpr std::size_t kKept = 5000;
-    constexpr std::int64_t kIds = 1'000'000;
-    using Index = std::map<std::string, MessageKey, std::less<>>;
-    std::vector<std::string> ids;
-    ids.reserve(kIds);
-    for (std::int64_t i = 0; i < kIds; ++i) ids.push_back(msgid_for(static_cast<std::uint64_t>(i)));
+// A chathistory replay into a large log: N live messages, then N older ones (each with a
+// random msgid) that land between them, in one log whose retention (1,000,000) trims nothing.
+// Every insert is a search and an insertion, however far from the end it lands: N log N.
+void BM_HistoryIntoLargeLog(benchmark::State& state) {
+    const auto n = static_cast<std::uint64_t>(state.range(0));
+    std::vector<LogMessage> live, history;
+    for (std::uint64_t i = 0; i < n; ++i) {
+        LogMessage m;
+        m.key = MessageKey{1000 + 2 * i, i};
+        m.msgid = msgid_for(i);
+        m.sender = "user" + std::to_string(i % 997);
+        m.text = "live message " + std::to_string(i);
+        live.push_back(m);
+        m.key = MessageKey{1001 + 2 * ((i * 7919) % n), n + i};  // scattered over the live range
+        m.msgid = msgid_for(n + i);
+        m.text = "history message " + std::to_string(i);
+        history.push_back(std::move(m));
+    }
     for (auto _ : state) {
-        std::vector<Index> maps(kMaps);
-        std::vector<std::deque<Index::iterator>> order(kMaps);
-        for (std::int64_t i = 0; i < kIds; ++i) {
-            Index& map = maps[static_cast<std::size_t>(i % kMaps)];
-            auto& oldest = order[static_cast<std::size_t>(i % kMaps)];
-            const auto at = map.lower_bound(ids[static_cast<std::size_t>(i)]);
-            oldest.push_back(map.emplace_hint(at, ids[static_cast<std::size_t>(i)], MessageKey{0, static_cast<std::uint64_t>(i)}));
-            if (oldest.size() > kKept) {
-                map.erase(oldest.front());
-                oldest.pop_front();
-            }
-        }
         state.PauseTiming();
-        maps.clear();
+        MessageLog log(1'000'000);
+        for (const LogMessage& m : live) log.insert(m);
+        state.ResumeTiming();
+        for (const LogMessage& m : history) benchmark::DoNotOptimize(log.insert(m));
+        state.PauseTiming();
+        if (log.messages.size() != 2 * n) state.SkipWithError("messages lost");
+        log = MessageLog();
         state.ResumeTiming();
     }
-    state.SetItemsProcessed(state.iterations() * kIds);
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+    state.SetComplexityN(static_cast<std::int64_t>(n));
 }
-BENCHMARK(BM_OrderedMsgidIndexFloor)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_HistoryIntoLargeLog)->Arg(10000)->Arg(40000)->Arg(160000)->Complexity()->Unit(benchmark::kMillisecond);
 
 // N messages without msgid sharing one timestamp in one channel with the default retention
 // 5000: linear, not quadratic, also once the log is full and trims the crowded millisecond.

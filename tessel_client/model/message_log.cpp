@@ -190,7 +190,7 @@ const MessageKey* MessageLog::find_key(std::string_view msgid, std::uint64_t has
     });
 }
 
-bool MessageLog::insert(LogMessage message) {
+bool MessageLog::insert(LogMessage&& message) {
     std::uint64_t id_hash = 0;
     if (message.msgid) {
         id_hash = MsgidIndex::hash(*message.msgid);

@@ -136,7 +136,9 @@ public:
     // Stores the message and trims to `retention`; false (log unchanged) for a duplicate.
     // True also when the trimming removed the new message again at once.
     // Add messages only through insert: it keeps the indexes right.
-    bool insert(LogMessage message);
+    // Taken over by reference: a message is a few hundred bytes to move, once is enough.
+    bool insert(LogMessage&& message);
+    bool insert(const LogMessage& message) { return insert(LogMessage(message)); }
     LogMessage* find(std::string_view msgid);
     const LogMessage* find(std::string_view msgid) const;
 
