@@ -1,6 +1,5 @@
 #include "tessel_client/model/message_log.hpp"
 
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -33,9 +32,11 @@ const SipKey& sip_key() {
             std::random_device device;
             for (auto& w : words) w = (std::uint64_t{device()} << 32) ^ device();
         } catch (...) {
-            const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-            words[0] = mix(now, reinterpret_cast<std::uintptr_t>(&words));
-            words[1] = mix(words[0], now);
+            // No entropy source: fall back on where the loader put us (the engine reads no clock).
+            const auto here = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&words));
+            const auto code = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&mix));
+            words[0] = mix(here, code);
+            words[1] = mix(words[0], here);
         }
         return SipKey{words[0], words[1]};
     }();
