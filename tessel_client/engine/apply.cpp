@@ -25,8 +25,8 @@ void Engine::apply_message(const IrcMessage& message, bool historical) {
     if (!apply_changes(message, historical)) emit(Event::RawLine{message});
 }
 
-bool Engine::apply_changes(const IrcMessage& message, bool historical) {
-    ReduceContext context{model, isupport, unix_ms, historical};
+bool Engine::apply_changes(const IrcMessage& message, bool historical, IrcMessage* spare) {
+    ReduceContext context{model, isupport, unix_ms, historical, spare};
     std::vector<Change> changes = reduce_message(context, message);
     if (changes.empty()) return is_whois_reply(message.command);
 

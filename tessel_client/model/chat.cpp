@@ -94,10 +94,59 @@ std::optional<Changes> apply_link_preview(ReduceContext& ctx, const IrcMessage& 
     return out;
 }
 
+// The value of the last tag with this key, where it can be moved from; null without a value.
+std::string* tag_value_slot(std::vector<Tag>& tags, std::string_view key) {
+    for (auto it = tags.rbegin(); it != tags.rend(); ++it)
+        if (it->key == key) return it->value ? &*it->value : nullptr;
+    return nullptr;
+}
+
+// The strings a stored message takes from the line. Taken from a spare message they are moved
+// (a text, msgid and account are each an allocation and a copy otherwise) and can be handed
+// back when the message is not stored after all.
+struct TakenStrings {
+    std::string* text = nullptr;
+    std::string* msgid = nullptr;
+    std::string* account = nullptr;
+
+    static void take(std::string* from, std::optional<std::string>& into) {
+        if (from) into = std::move(*from);
+    }
+    static void give(std::string* to, std::optional<std::string>& from) {
+        if (to) *to = std::move(*from);
+    }
+    void fill(LogMessage& msg) {
+        if (text) msg.text = std::move(*text);
+        take(msgid, msg.msgid);
+        take(account, msg.account);
+    }
+    void give_back(LogMessage& msg) {
+        if (text) *text = std::move(msg.text);
+        give(msgid, msg.msgid);
+        give(account, msg.account);
+    }
+};
+
 Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view command) {
     Model& model = ctx.model;
     const Isupport& isupport = ctx.isupport;
     const CaseMapping cm = isupport.casemapping;
+
+    std::string_view target = m.params[0];
+    std::size_t skip = 0;
+    while (skip < target.size()) {
+        std::size_t pos = skip;
+        auto c = utf8_next(target, pos);
+        if (!c || !isupport.is_statusmsg_char(*c)) break;
+        skip = pos;
+    }
+    const std::string_view stripped = target.substr(skip);
+    // The channel is found first so that its msgid index slot loads while the message is built.
+    const bool to_channel = isupport.is_channel(stripped);
+    auto channel = to_channel ? model.channels.find(irc_fold(cm, stripped)) : model.channels.end();
+    if (channel != model.channels.end()) {
+        if (auto id = find_tag(m.tags, "msgid")) channel->second.log.prefetch(*id);
+    }
 
     LogMessage msg;
     msg.sender = std::string(source_nick(m));
@@ -109,13 +158,18 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     if (time > ctx.unix_ms) ctx.unix_ms = time;
     msg.key = MessageKey{time, model.next_seq++};
 
+    TakenStrings taken;
+    IrcMessage* const spare = ctx.spare;
+    std::string_view text;
+    bool whole_text = false;  // the text is the whole second parameter
     if (command == "TAGMSG") {
         msg.kind.value = MessageKind::Tagmsg{};
     } else {
-        std::string_view text = m.params.size() > 1 ? std::string_view(m.params[1]) : std::string_view();
+        text = m.params.size() > 1 ? std::string_view(m.params[1]) : std::string_view();
         std::optional<Ctcp> ctcp;
         if (command == "NOTICE") {
             msg.kind.value = MessageKind::Notice{};
+            whole_text = true;
         } else if ((ctcp = parse_ctcp(text))) {
             std::string upper(ctcp->command);
             for (char& c : upper)
@@ -124,33 +178,31 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
             text = ctcp->args;
         } else {
             msg.kind.value = MessageKind::Privmsg{};
+            whole_text = true;
         }
-        msg.text = std::string(text);
     }
-
-    msg.msgid = owned(find_tag(m.tags, "msgid"));
-    msg.account = owned(find_tag(m.tags, "account"));
+    if (spare != nullptr) {
+        if (whole_text && m.params.size() > 1) taken.text = &spare->params[1];
+        taken.msgid = tag_value_slot(spare->tags, "msgid");
+        taken.account = tag_value_slot(spare->tags, "account");
+    }
+    if (taken.text == nullptr) msg.text = std::string(text);
+    if (taken.msgid == nullptr) msg.msgid = owned(find_tag(m.tags, "msgid"));
+    if (taken.account == nullptr) msg.account = owned(find_tag(m.tags, "account"));
     msg.reply_to = owned(reply_msgid(m.tags));
     msg.own = irc_equal(cm, msg.sender, model.me.nick);
     msg.historical = ctx.historical;
     const bool counted = !msg.own && !msg.historical;
 
-    std::string_view target = m.params[0];
-    std::size_t skip = 0;
-    while (skip < target.size()) {
-        std::size_t pos = skip;
-        auto c = utf8_next(target, pos);
-        if (!c || !isupport.is_statusmsg_char(*c)) break;
-        skip = pos;
-    }
-    const std::string_view stripped = target.substr(skip);
-
-    if (isupport.is_channel(stripped)) {
-        auto channel = model.channels.find(irc_fold(cm, stripped));
+    if (to_channel) {
         if (channel == model.channels.end()) return {};
-        const bool mention = counted && mentions_nick(cm, model.me.nick, msg.text);
+        const bool mention = counted && mentions_nick(cm, model.me.nick, text);
         const MessageKey key = msg.key;
-        if (!channel->second.log.insert(std::move(msg))) return {};
+        taken.fill(msg);
+        if (!channel->second.log.insert(std::move(msg))) {
+            taken.give_back(msg);  // insert leaves a refused message untouched
+            return {};
+        }
         if (counted) {
             bump(channel->second.unread);
             if (mention) bump(channel->second.mentions);
@@ -161,7 +213,11 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     const std::string name = msg.own ? std::string(target) : msg.sender;
     Conversation& conv = model.conversation_entry(irc_fold(cm, name), name);
     const MessageKey key = msg.key;
-    if (!conv.log.insert(std::move(msg))) return {};
+    taken.fill(msg);
+    if (!conv.log.insert(std::move(msg))) {
+        taken.give_back(msg);
+        return {};
+    }
     if (counted) bump(conv.unread);
     return added(name, key);
 }
@@ -224,7 +280,7 @@ bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
 }  // namespace
 
 bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_view text) {
-    if (own_nick.empty()) return false;
+    if (own_nick.empty() || text.empty()) return false;  // memchr must not see a null view
     const ByteFold& fold = byte_fold(mapping);
     const std::string nick = irc_fold(mapping, own_nick);
     const std::size_t n = nick.size();
