@@ -150,6 +150,39 @@ TEST(Dispatch, ConnectionMessagesInsideABatchAreHandledAtOnce) {
     EXPECT_EQ(events[0].value.index(), 6u);  // the held message reaches the model now
 }
 
+TEST(Dispatch, ARefusedDuplicateIsReportedWhole) {
+    // A stored message takes its strings from the received line; a duplicate the log refuses
+    // must still reach the host as the line it was, and the stored copy must stay whole.
+    Harness h;
+    h.register_with();
+    h.recv_all({":me!u@h JOIN #a", ":bob!u@h JOIN #a"});
+    h.drain();
+    const std::string text = "a text well past the short-string size, so it lives on the heap";
+    const std::string lines[] = {
+        "@msgid=0123456789abcdefghijklmnopq;account=bob_the_long_account;time=2026-03-02T09:00:07.094Z "
+        ":bob!u@h PRIVMSG #a :" + text,
+        "@msgid=notice-0123456789abcdefghij;account=bob_the_long_account :bob!u@h NOTICE #a :" + text,
+        "@msgid=private-0123456789abcdefghi;account=bob_the_long_account :bob!u@h PRIVMSG me :" + text,
+    };
+    for (const std::string& line : lines) {
+        h.recv(line);
+        ASSERT_EQ(kinds(h.events()), std::vector<std::size_t>{6}) << line;  // model_changed
+        h.recv(line);
+        EXPECT_EQ(h.events(), Events{ev(Event::RawLine{msg(line)})}) << line;
+    }
+    const auto& log = h.engine.model.channels.at("#a").log;
+    ASSERT_EQ(log.messages.size(), 2u);
+    for (const auto& [key, stored] : log.messages) {
+        EXPECT_EQ(stored.text, text);
+        EXPECT_EQ(stored.account, "bob_the_long_account");
+        EXPECT_TRUE(log.find(*stored.msgid) == &stored);
+    }
+    const auto& conv = h.engine.model.conversations.at("bob").log;
+    ASSERT_EQ(conv.messages.size(), 1u);
+    EXPECT_EQ(conv.messages.begin()->second.msgid, "private-0123456789abcdefghi");
+    EXPECT_EQ(conv.messages.begin()->second.text, text);
+}
+
 TEST(LabelStep, SettlesPendingRequests) {
     Harness h;
     h.register_with({"labeled-response"});
