@@ -98,9 +98,14 @@ struct Engine {
     void advance_negotiation();
 
 private:
+    // The message each received line is parsed into: a line mostly leaves its strings and
+    // lists behind for the next one to reuse, instead of allocating them anew.
+    IrcMessage received_;
+
     void handle_line(std::string_view raw);
     void settle_label(const IrcMessage& message);
-    void dispatch(IrcMessage message);
+    // Takes what it keeps (a raw_line, a batch member, stored strings) out of `message`.
+    void dispatch(IrcMessage& message);
     void on_welcome(const IrcMessage& message);
     void on_ping(const IrcMessage& message);
     void on_isupport(const IrcMessage& message);

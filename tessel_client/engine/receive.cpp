@@ -58,8 +58,8 @@ void Engine::handle_line(std::string_view raw) {
         discarding = false;
         return;
     }
-    std::optional<IrcMessage> parsed = utf8_valid(raw) ? parse_line(raw) : parse_line(utf8_lossy(raw));
-    if (!parsed) {
+    IrcMessage& parsed = received_;
+    if (!(utf8_valid(raw) ? parse_line_into(raw, parsed) : parse_line_into(utf8_lossy(raw), parsed))) {
         count_malformed(malformed_lines);
         return;
     }
@@ -75,8 +75,8 @@ void Engine::handle_line(std::string_view raw) {
     }
     if (front != timers.end() && front->first.value.index() == 1) timers.erase(front);
 
-    settle_label(*parsed);
-    dispatch(std::move(*parsed));
+    settle_label(parsed);
+    dispatch(parsed);
 }
 
 void Engine::settle_label(const IrcMessage& message) {
@@ -112,7 +112,7 @@ void Engine::settle_label(const IrcMessage& message) {
     pending_labels.erase(pending);
 }
 
-void Engine::dispatch(IrcMessage message) {
+void Engine::dispatch(IrcMessage& message) {
     const std::string& word = message.command;
     const std::size_t n = message.params.size();
     auto is = [&](std::string_view pattern) { return ascii_iequal(word, pattern); };

@@ -18,26 +18,37 @@ inline std::size_t skip_spaces(std::string_view line, std::size_t pos) {
 
 namespace {
 
-// Fills an empty Source in place (the parser's message holds it already).
+// Fills a Source in place, whole: a source reused from an earlier line keeps its buffers.
+template <class Field>
+void set_field(std::optional<std::string>& field, Field text) {
+    if (field)
+        field->assign(text);
+    else
+        field.emplace(text);
+}
+
 void split_source_into(std::string_view text, Source& source) {
     const std::size_t bang = scan_to(text, 0, '!');
     if (bang != text.size()) {
         source.name.assign(text.substr(0, bang));
         const std::size_t at = scan_to(text, bang + 1, '@');
         if (at != text.size()) {
-            source.user.emplace(text.substr(bang + 1, at - bang - 1));
-            source.host.emplace(text.substr(at + 1));
+            set_field(source.user, text.substr(bang + 1, at - bang - 1));
+            set_field(source.host, text.substr(at + 1));
         } else {
-            source.user.emplace(text.substr(bang + 1));
+            set_field(source.user, text.substr(bang + 1));
+            source.host.reset();
         }
         return;
     }
+    source.user.reset();
     const std::size_t at = scan_to(text, 0, '@');
     if (at != text.size()) {
         source.name.assign(text.substr(0, at));
-        source.host.emplace(text.substr(at + 1));
+        set_field(source.host, text.substr(at + 1));
     } else {
         source.name.assign(text);
+        source.host.reset();
     }
 }
 
@@ -51,7 +62,8 @@ Source split_source(std::string_view text) {
 
 namespace {
 
-// Fills an empty message; false when the line has no usable shape.
+// Fills a message whole; false when the line has no usable shape. A message reused from an
+// earlier line keeps its buffers.
 bool parse_into(std::string_view line, IrcMessage& msg) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
 
@@ -59,14 +71,18 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
     if (!line.empty() && line[0] == '@') {
         const std::size_t space = scan_to(line, 1, ' ');
         if (space == line.size()) return false;
-        msg.tags = parse_tags(line.substr(1, space - 1));
+        parse_tags_into(line.substr(1, space - 1), msg.tags);
         pos = skip_spaces(line, space);
+    } else {
+        msg.tags.clear();
     }
     if (pos < line.size() && line[pos] == ':') {
         const std::size_t space = scan_to(line, pos + 1, ' ');
         if (space == line.size()) return false;
-        split_source_into(line.substr(pos + 1, space - pos - 1), msg.source.emplace());
+        split_source_into(line.substr(pos + 1, space - pos - 1), msg.source ? *msg.source : msg.source.emplace());
         pos = skip_spaces(line, space);
+    } else {
+        msg.source.reset();
     }
 
     const std::size_t end = scan_to(line, pos, ' ');
@@ -103,9 +119,9 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
         add(pos, stop);
         pos = stop;
     }
-    msg.params.reserve(count);
+    msg.params.resize(count);
     const Span* spans = spill.empty() ? found : spill.data();
-    for (std::size_t i = 0; i < count; ++i) msg.params.emplace_back(line.data() + spans[i].pos, spans[i].len);
+    for (std::size_t i = 0; i < count; ++i) msg.params[i].assign(line.data() + spans[i].pos, spans[i].len);
     return true;
 }
 
@@ -117,5 +133,7 @@ std::optional<IrcMessage> parse_line(std::string_view line) {
     if (!parse_into(line, *result)) result.reset();
     return result;
 }
+
+bool parse_line_into(std::string_view line, IrcMessage& msg) { return parse_into(line, msg); }
 
 }  // namespace tessel

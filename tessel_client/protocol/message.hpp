@@ -49,6 +49,9 @@ struct IrcMessage {
 
 // Parses one received line; nothing when the line has no usable shape.
 std::optional<IrcMessage> parse_line(std::string_view line);
+// The same into `msg`, which is overwritten whole (as parse_line would build it) and keeps
+// the buffers it already holds; false, with `msg` unspecified, when the line has no usable shape.
+bool parse_line_into(std::string_view line, IrcMessage& msg);
 
 // One step over the ";"-separated pieces of a tag section.
 class TagIter {
@@ -62,6 +65,8 @@ private:
 };
 
 std::vector<Tag> parse_tags(std::string_view section);
+// The same into `tags`, overwritten whole, reusing its elements.
+void parse_tags_into(std::string_view section, std::vector<Tag>& tags);
 Source split_source(std::string_view text);
 
 // Value of the last tag with this key, read in place; nothing when that tag has no value.

@@ -62,17 +62,27 @@ void unescape_tag_value(std::string_view raw, std::string& out) {
     if (run < raw.size()) out.append(raw.data() + run, raw.size() - run);
 }
 
+// Fills `tag` whole; a tag reused from an earlier line keeps its buffers.
 void fill_tag(const Piece& piece, Tag& tag) {
     tag.key.assign(piece.key, piece.key_len);
-    if (piece.value_len == 0) return;
+    if (piece.value_len == 0) {
+        tag.value.reset();
+        return;
+    }
     if (!piece.escaped) {
-        tag.value.emplace(piece.value, piece.value_len);  // copied in one piece
+        if (tag.value)
+            tag.value->assign(piece.value, piece.value_len);
+        else
+            tag.value.emplace(piece.value, piece.value_len);  // copied in one piece
         return;
     }
     std::string value;
     unescape_tag_value(std::string_view(piece.value, piece.value_len), value);
     // "k=\" unescapes to nothing: keep the rule that a received value is never empty.
-    if (!value.empty()) tag.value = std::move(value);
+    if (value.empty())
+        tag.value.reset();
+    else
+        tag.value = std::move(value);
 }
 
 }  // namespace
@@ -92,8 +102,8 @@ std::optional<Tag> TagIter::next_tag() {
     return std::nullopt;
 }
 
-std::vector<Tag> parse_tags(std::string_view section) {
-    // Find the pieces first, so the list is allocated once at its final size.
+void parse_tags_into(std::string_view section, std::vector<Tag>& tags) {
+    // Find the pieces first, so the list is sized once.
     Piece found[16];
     std::vector<Piece> spill;
     std::size_t count = 0;
@@ -111,9 +121,14 @@ std::vector<Tag> parse_tags(std::string_view section) {
         }
         ++count;
     }
-    std::vector<Tag> tags(count);
+    tags.resize(count);
     const Piece* pieces = spill.empty() ? found : spill.data();
     for (std::size_t i = 0; i < count; ++i) fill_tag(pieces[i], tags[i]);
+}
+
+std::vector<Tag> parse_tags(std::string_view section) {
+    std::vector<Tag> tags;
+    parse_tags_into(section, tags);
     return tags;
 }
 

@@ -81,6 +81,39 @@ TEST(ParseLine, TagsAndSource) {
     EXPECT_EQ(later->params, Params{"a!b@c"});
 }
 
+TEST(ParseLine, IntoAReusedMessageMatchesAFreshParse) {
+    // One message parsed into again and again must come out as parse_line builds it: nothing
+    // of an earlier line (a tag value, a source part, a parameter) may linger.
+    const char* lines[] = {
+        "@time=2026-03-02T09:00:07.094Z;msgid=abcdefghijklmnopqrstuvwxyz;account=someone_long "
+        ":nick!~user@a.rather.long.host.example PRIVMSG #chan :a text longer than the short buffer",
+        "@a;b=;c=\\ :n!u PRIVMSG #c :x",
+        "@k=\\;v=2;msgid=short :srv.example NOTICE * :hi",
+        ":n@h JOIN #c",
+        "PING :token",
+        "@x=1;x=2;y=\\:\\s TAGMSG #c",
+        ":n!u@h QUIT",
+        "@only=tag :n!u@h MODE #c +ov a b c d e f g h i j k l m n o p q r",
+        ":n!u@h PART #c",
+    };
+    IrcMessage reused;
+    for (int round = 0; round < 2; ++round) {
+        for (const char* line : lines) {
+            ASSERT_TRUE(parse_line_into(line, reused)) << line;
+            EXPECT_EQ(reused, *parse_line(line)) << line;
+        }
+    }
+    // A message whose strings were moved out (as the engine does) is refilled whole.
+    ASSERT_TRUE(parse_line_into(lines[0], reused));
+    IrcMessage taken = std::move(reused);
+    ASSERT_TRUE(parse_line_into(lines[1], reused));
+    EXPECT_EQ(reused, *parse_line(lines[1]));
+    EXPECT_FALSE(parse_line_into("@tags-only", reused));
+    EXPECT_FALSE(parse_line_into(":source-only", reused));
+    ASSERT_TRUE(parse_line_into(lines[4], reused));
+    EXPECT_EQ(reused, *parse_line(lines[4]));
+}
+
 TEST(ParseTags, PiecesKeysAndValues) {
     struct Case {
         std::string section;
