@@ -71,29 +71,27 @@ std::optional<std::uint64_t> to_unix_ms(std::int64_t year, std::int64_t month, s
 }
 
 // The form nearly every server sends, "YYYY-MM-DDTHH:MM:SS.sssZ", read in place. Nothing
-// when the text has another shape (the general reader then decides).
+// when the text has another shape (the general reader then decides). Every stored message
+// passes here, so the fields are read at their fixed places without a loop.
 std::optional<std::uint64_t> parse_usual_form(std::string_view text) {
     if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
         text[16] != ':' || text[19] != '.' || text[23] != 'Z') {
         return std::nullopt;
     }
-    bool ok = true;
-    auto number = [&](std::size_t at, std::size_t len) {
-        std::int64_t n = 0;
-        for (std::size_t i = at; i < at + len; ++i) {
-            const char c = text[i];
-            ok = ok && c >= '0' && c <= '9';
-            n = n * 10 + (c - '0');
-        }
-        return n;
-    };
-    const std::int64_t year = number(0, 4), month = number(5, 2), day = number(8, 2);
-    const std::int64_t hours = number(11, 2), minutes = number(14, 2), seconds = number(17, 2);
-    const std::int64_t millis = number(20, 3);
-    if (!ok || year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hours > 23 || minutes > 59 ||
-        seconds > 60) {
-        return std::nullopt;
+    const char* t = text.data();
+    unsigned d[24];
+    unsigned bad = 0;
+    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22}) {
+        d[i] = static_cast<unsigned>(static_cast<unsigned char>(t[i])) - '0';
+        bad |= d[i] > 9 ? 1u : 0u;
     }
+    if (bad) return std::nullopt;
+    const std::int64_t year = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3];
+    const std::int64_t month = d[5] * 10 + d[6], day = d[8] * 10 + d[9];
+    const std::int64_t hours = d[11] * 10 + d[12], minutes = d[14] * 10 + d[15], seconds = d[17] * 10 + d[18];
+    const std::int64_t millis = d[20] * 100 + d[21] * 10 + d[22];
+    if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hours > 23 || minutes > 59 || seconds > 60)
+        return std::nullopt;
     return to_unix_ms(year, month, day, hours, minutes, seconds, millis);
 }
 
