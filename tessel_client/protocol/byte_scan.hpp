@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace tessel::byte_scan {
@@ -45,6 +46,13 @@ inline std::size_t find_either(std::string_view text, std::size_t i, char a, cha
     }
     while (i < text.size() && text[i] != a && text[i] != b) ++i;
     return i;
+}
+
+// Overwrites `out` with `text`, keeping its buffer. Clear and append skip the overlap handling
+// of assign, which a copy out of a received line never needs.
+inline void copy_into(std::string& out, std::string_view text) {
+    out.clear();
+    out.append(text.data(), text.size());
 }
 
 }  // namespace tessel::byte_scan

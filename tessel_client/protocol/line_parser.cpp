@@ -22,7 +22,7 @@ namespace {
 template <class Field>
 void set_field(std::optional<std::string>& field, Field text) {
     if (field)
-        field->assign(text);
+        byte_scan::copy_into(*field, text);
     else
         field.emplace(text);
 }
@@ -30,7 +30,7 @@ void set_field(std::optional<std::string>& field, Field text) {
 void split_source_into(std::string_view text, Source& source) {
     const std::size_t bang = scan_to(text, 0, '!');
     if (bang != text.size()) {
-        source.name.assign(text.substr(0, bang));
+        byte_scan::copy_into(source.name, text.substr(0, bang));
         const std::size_t at = scan_to(text, bang + 1, '@');
         if (at != text.size()) {
             set_field(source.user, text.substr(bang + 1, at - bang - 1));
@@ -44,10 +44,10 @@ void split_source_into(std::string_view text, Source& source) {
     source.user.reset();
     const std::size_t at = scan_to(text, 0, '@');
     if (at != text.size()) {
-        source.name.assign(text.substr(0, at));
+        byte_scan::copy_into(source.name, text.substr(0, at));
         set_field(source.host, text.substr(at + 1));
     } else {
-        source.name.assign(text);
+        byte_scan::copy_into(source.name, text);
         source.host.reset();
     }
 }
@@ -87,7 +87,7 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
 
     const std::size_t end = scan_to(line, pos, ' ');
     if (end == pos) return false;
-    msg.command.assign(line.substr(pos, end - pos));
+    byte_scan::copy_into(msg.command, line.substr(pos, end - pos));
     pos = end;
 
     // Find the parameters first, so the list is allocated once at its final size
@@ -121,7 +121,7 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
     }
     msg.params.resize(count);
     const Span* spans = spill.empty() ? found : spill.data();
-    for (std::size_t i = 0; i < count; ++i) msg.params[i].assign(line.data() + spans[i].pos, spans[i].len);
+    for (std::size_t i = 0; i < count; ++i) byte_scan::copy_into(msg.params[i], line.substr(spans[i].pos, spans[i].len));
     return true;
 }
 

@@ -64,14 +64,14 @@ void unescape_tag_value(std::string_view raw, std::string& out) {
 
 // Fills `tag` whole; a tag reused from an earlier line keeps its buffers.
 void fill_tag(const Piece& piece, Tag& tag) {
-    tag.key.assign(piece.key, piece.key_len);
+    byte_scan::copy_into(tag.key, std::string_view(piece.key, piece.key_len));
     if (piece.value_len == 0) {
         tag.value.reset();
         return;
     }
     if (!piece.escaped) {
         if (tag.value)
-            tag.value->assign(piece.value, piece.value_len);
+            byte_scan::copy_into(*tag.value, std::string_view(piece.value, piece.value_len));
         else
             tag.value.emplace(piece.value, piece.value_len);  // copied in one piece
         return;
