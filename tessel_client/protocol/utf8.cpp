@@ -56,6 +56,12 @@ inline bool all_ascii8(const unsigned char* p) {
     return (w & 0x8080808080808080ULL) == 0;
 }
 
+inline bool all_ascii32(const unsigned char* p) {
+    std::uint64_t w[4];
+    std::memcpy(w, p, sizeof w);
+    return ((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) == 0;
+}
+
 }  // namespace
 
 void utf8_lossy_append(std::string_view bytes, std::string& out) {
@@ -97,10 +103,13 @@ bool utf8_valid(std::string_view bytes) {
     const std::size_t n = bytes.size();
     std::size_t i = 0;
     while (i < n) {
+        // Lines are mostly ASCII: 32 bytes a step while none has its high bit set.
+        while (i + 32 <= n && all_ascii32(p + i)) i += 32;
         if (i + 8 <= n && all_ascii8(p + i)) {
             i += 8;
             continue;
         }
+        if (i == n) break;
         const Decoded d = decode(p + i, n - i);
         if (!d.valid) return false;
         i += d.len;
