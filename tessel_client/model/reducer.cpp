@@ -235,6 +235,23 @@ constexpr bool routes_sorted() {
 }
 static_assert(routes_sorted(), "kRoutes must stay sorted by word");
 
+// A word of at most eight bytes as one number whose order is the words' byte order (the
+// shorter word is padded with zero bytes), so the lookup compares integers instead of
+// calling memcmp at every step. Words that differ only by trailing NULs share a number; the
+// length check after the search tells them apart.
+constexpr std::uint64_t word_number(std::string_view word) {
+    std::uint64_t n = 0;
+    for (std::size_t i = 0; i < 8; ++i) n = (n << 8) | (i < word.size() ? static_cast<unsigned char>(word[i]) : 0u);
+    return n;
+}
+
+constexpr auto kRouteNumbers = [] {
+    std::array<std::uint64_t, kRoutes.size()> numbers{};
+    for (std::size_t i = 0; i < kRoutes.size(); ++i) numbers[i] = word_number(kRoutes[i].word);
+    return numbers;
+}();
+static_assert(std::is_sorted(kRouteNumbers.begin(), kRouteNumbers.end()));
+
 }  // namespace
 
 std::vector<Change> reduce_message(ReduceContext& ctx, const IrcMessage& message) {
@@ -246,9 +263,11 @@ std::vector<Change> reduce_message(ReduceContext& ctx, const IrcMessage& message
         buffer[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     }
     const std::string_view word(buffer, command.size());
-    auto route = std::lower_bound(kRoutes.begin(), kRoutes.end(), word,
-                                  [](const Route& r, std::string_view w) { return r.word < w; });
-    if (route == kRoutes.end() || route->word != word) return {};
+    const std::uint64_t number = word_number(word);
+    const auto found = std::lower_bound(kRouteNumbers.begin(), kRouteNumbers.end(), number);
+    if (found == kRouteNumbers.end() || *found != number) return {};
+    const Route* route = &kRoutes[static_cast<std::size_t>(found - kRouteNumbers.begin())];
+    if (route->word.size() != word.size()) return {};
     if (ctx.historical && !route->replayed) return {};
     if (message.params.size() < route->min_params) return {};
     return route->handler(ctx, message, word);

@@ -25,6 +25,10 @@ TEST_F(Reducer, DispatchByWord) {
         {":x 353 me =", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(feed(c.line), c.expected) << c.line;
+    // Equal to a handled word up to trailing NUL bytes is still another word.
+    using namespace std::string_view_literals;
+    EXPECT_EQ(feed(":me!u@h JOIN\0 #d"sv), Changes{});
+    EXPECT_EQ(feed(":me!u@h JOIN\0\0\0\0 #d"sv), Changes{});
     EXPECT_EQ(model.channels.size(), 3u);
 }
 
