@@ -94,12 +94,42 @@ std::optional<Changes> apply_link_preview(ReduceContext& ctx, const IrcMessage& 
     return out;
 }
 
-// The value of the last tag with this key, where it can be moved from; null without a value.
-std::string* tag_value_slot(std::vector<Tag>& tags, std::string_view key) {
-    for (auto it = tags.rbegin(); it != tags.rend(); ++it)
-        if (it->key == key) return it->value ? &*it->value : nullptr;
-    return nullptr;
-}
+// The tags a stored message reads, found in one pass from the end so that the last
+// occurrence of a key decides, as find_tag has it.
+struct ChatTags {
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t time = kNone, msgid = kNone, account = kNone, reply = kNone, draft_reply = kNone;
+
+    explicit ChatTags(const std::vector<Tag>& tags) {
+        for (std::size_t i = tags.size(); i-- > 0;) {
+            const std::string& key = tags[i].key;
+            if (key == "time") {
+                if (time == kNone) time = i;
+            } else if (key == "msgid") {
+                if (msgid == kNone) msgid = i;
+            } else if (key == "account") {
+                if (account == kNone) account = i;
+            } else if (key == "+reply") {
+                if (reply == kNone) reply = i;
+            } else if (key == "+draft/reply") {
+                if (draft_reply == kNone) draft_reply = i;
+            }
+        }
+    }
+    // The value of the tag found at `at`; nothing when absent or without a value.
+    static std::optional<std::string_view> value(const std::vector<Tag>& tags, std::size_t at) {
+        if (at == kNone || !tags[at].value) return std::nullopt;
+        return std::string_view(*tags[at].value);
+    }
+    // The same value where it can be moved from; null when absent or without a value.
+    static std::string* slot(std::vector<Tag>& tags, std::size_t at) {
+        return at == kNone || !tags[at].value ? nullptr : &*tags[at].value;
+    }
+    std::optional<std::string_view> reply_msgid(const std::vector<Tag>& tags) const {
+        if (auto v = value(tags, reply)) return v;
+        return value(tags, draft_reply);
+    }
+};
 
 // The strings a stored message takes from the line. Taken from a spare message they are moved
 // (a text, msgid and account are each an allocation and a copy otherwise) and can be handed
@@ -144,15 +174,16 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     // The channel is found first so that its msgid index slot loads while the message is built.
     const bool to_channel = isupport.is_channel(stripped);
     auto channel = to_channel ? model.channels.find(irc_fold(cm, stripped)) : model.channels.end();
+    const ChatTags tags(m.tags);
     if (channel != model.channels.end()) {
-        if (auto id = find_tag(m.tags, "msgid")) channel->second.log.prefetch(*id);
+        if (auto id = ChatTags::value(m.tags, tags.msgid)) channel->second.log.prefetch(*id);
     }
 
     LogMessage msg;
     msg.sender = std::string(source_nick(m));
 
     std::uint64_t time = ctx.unix_ms;
-    if (auto stamp = find_tag(m.tags, "time")) {
+    if (auto stamp = ChatTags::value(m.tags, tags.time)) {
         if (auto parsed = parse_server_time(*stamp)) time = *parsed;
     }
     if (time > ctx.unix_ms) ctx.unix_ms = time;
@@ -183,13 +214,13 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     }
     if (spare != nullptr) {
         if (whole_text && m.params.size() > 1) taken.text = &spare->params[1];
-        taken.msgid = tag_value_slot(spare->tags, "msgid");
-        taken.account = tag_value_slot(spare->tags, "account");
+        taken.msgid = ChatTags::slot(spare->tags, tags.msgid);
+        taken.account = ChatTags::slot(spare->tags, tags.account);
     }
     if (taken.text == nullptr) msg.text = std::string(text);
-    if (taken.msgid == nullptr) msg.msgid = owned(find_tag(m.tags, "msgid"));
-    if (taken.account == nullptr) msg.account = owned(find_tag(m.tags, "account"));
-    msg.reply_to = owned(reply_msgid(m.tags));
+    if (taken.msgid == nullptr) msg.msgid = owned(ChatTags::value(m.tags, tags.msgid));
+    if (taken.account == nullptr) msg.account = owned(ChatTags::value(m.tags, tags.account));
+    msg.reply_to = owned(tags.reply_msgid(m.tags));
     msg.own = irc_equal(cm, msg.sender, model.me.nick);
     msg.historical = ctx.historical;
     const bool counted = !msg.own && !msg.historical;

@@ -32,6 +32,34 @@ TEST_F(Chat, StoresChannelMessageWithTags) {
     EXPECT_EQ(model.next_seq, 1u);
 }
 
+TEST_F(Chat, RepeatedTagsTheLastOneDecides) {
+    struct Case {
+        const char* tags;
+        std::optional<std::string> msgid, account, reply_to;
+        std::uint64_t time;
+    } cases[] = {
+        {"@msgid=a1;time=2024-05-01T12:00:00.000Z;msgid=a2;account=x;account=y;time=2024-05-01T12:00:00.007Z",
+         "a2", "y", std::nullopt, 1714564800007ULL},
+        // A last occurrence without a value hides the earlier ones.
+        {"@msgid=b1;msgid;account=x;account=;time=2024-05-01T12:00:01.000Z", std::nullopt, std::nullopt,
+         std::nullopt, 1714564801000ULL},
+        // "+reply" wins over "+draft/reply" only when its last occurrence has a value.
+        {"@+reply=r1;+draft/reply=d1;msgid=c1;time=2024-05-01T12:00:02.000Z", "c1", std::nullopt, "r1",
+         1714564802000ULL},
+        {"@+reply=r1;+reply;+draft/reply=d1;+draft/reply=d2;msgid=c2;time=2024-05-01T12:00:03.000Z", "c2",
+         std::nullopt, "d2", 1714564803000ULL},
+    };
+    for (const Case& c : cases) {
+        const std::string line = std::string(c.tags) + " :bob!u@h PRIVMSG #a :hi";
+        feed(line);
+        const LogMessage& m = last("#a");
+        EXPECT_EQ(m.msgid, c.msgid) << line;
+        EXPECT_EQ(m.account, c.account) << line;
+        EXPECT_EQ(m.reply_to, c.reply_to) << line;
+        EXPECT_EQ(m.key.time_ms, c.time) << line;
+    }
+}
+
 TEST_F(Chat, TimeFallsBackToClock) {
     struct Case {
         const char* line;
