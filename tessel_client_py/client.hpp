@@ -18,7 +18,7 @@ struct ClientObject {
 
 static_assert(alignof(ClientObject) <= 16, "the interpreter's allocator aligns objects to 16 bytes");
 
-// The Client type, created from its specification on first use and never freed; a borrowed
+// The Client type, created from its PyType_Spec on first use and never freed; a borrowed
 // reference, or null with the error of type creation.
 PyObject* client_type_object();
 

@@ -9,9 +9,9 @@ namespace tessel::py {
 
 namespace {
 
-std::string full_name(const ArgSpec& spec) {
+std::string full_name(const ArgSpec& signature) {
     std::string name = "Client.";
-    name += spec.function;
+    name += signature.function;
     name += "()";
     return name;
 }
@@ -117,17 +117,17 @@ bool for_each_item(PyObject* sequence, Take take) {
 
 }  // namespace
 
-bool bind_arguments(const ArgSpec& spec, PyObject* args, PyObject* kwargs, PyObject** slots) {
-    std::fill(slots, slots + spec.slot_count(), nullptr);
+bool bind_arguments(const ArgSpec& signature, PyObject* args, PyObject* kwargs, PyObject** slots) {
+    std::fill(slots, slots + signature.slot_count(), nullptr);
 
     Py_ssize_t given = args ? PyTuple_Size(args) : 0;
     if (given < 0) return false;
-    if (static_cast<std::size_t>(given) > spec.positional_count) {
-        std::string message = full_name(spec) + " takes ";
-        if (spec.required_count == spec.positional_count) {
-            message += std::to_string(spec.positional_count);
+    if (static_cast<std::size_t>(given) > signature.positional_count) {
+        std::string message = full_name(signature) + " takes ";
+        if (signature.required_count == signature.positional_count) {
+            message += std::to_string(signature.positional_count);
         } else {
-            message += "from " + std::to_string(spec.required_count) + " to " + std::to_string(spec.positional_count);
+            message += "from " + std::to_string(signature.required_count) + " to " + std::to_string(signature.positional_count);
         }
         message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
         set_type_error(message);
@@ -142,25 +142,25 @@ bool bind_arguments(const ArgSpec& spec, PyObject* args, PyObject* kwargs, PyObj
         while (PyDict_Next(kwargs, &pos, &key, &value)) {
             bool matched = false;
             if (PyUnicode_Check(key)) {
-                for (std::size_t i = 0; i < spec.positional_count && !matched; ++i) {
-                    if (!key_is(key, spec.positional[i])) continue;
+                for (std::size_t i = 0; i < signature.positional_count && !matched; ++i) {
+                    if (!key_is(key, signature.positional[i])) continue;
                     if (slots[i]) {
-                        set_type_error(full_name(spec) + " got multiple values for argument '" + spec.positional[i] +
+                        set_type_error(full_name(signature) + " got multiple values for argument '" + signature.positional[i] +
                                        "'");
                         return false;
                     }
                     slots[i] = value;
                     matched = true;
                 }
-                for (std::size_t i = 0; i < spec.keyword_only_count && !matched; ++i) {
-                    if (!key_is(key, spec.keyword_only[i].name)) continue;
-                    slots[spec.positional_count + i] = value;
+                for (std::size_t i = 0; i < signature.keyword_only_count && !matched; ++i) {
+                    if (!key_is(key, signature.keyword_only[i].name)) continue;
+                    slots[signature.positional_count + i] = value;
                     matched = true;
                 }
             }
             if (!matched) {
                 PyRef message(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'",
-                                                   full_name(spec).c_str(), key));
+                                                   full_name(signature).c_str(), key));
                 if (message) PyErr_SetObject(PyExc_TypeError, message.get());
                 return false;
             }
@@ -168,11 +168,11 @@ bool bind_arguments(const ArgSpec& spec, PyObject* args, PyObject* kwargs, PyObj
     }
 
     std::vector<const char*> missing;
-    for (std::size_t i = 0; i < spec.required_count; ++i) {
-        if (!slots[i]) missing.push_back(spec.positional[i]);
+    for (std::size_t i = 0; i < signature.required_count; ++i) {
+        if (!slots[i]) missing.push_back(signature.positional[i]);
     }
     if (!missing.empty()) {
-        set_type_error(full_name(spec) + " missing " + std::to_string(missing.size()) + " required positional " +
+        set_type_error(full_name(signature) + " missing " + std::to_string(missing.size()) + " required positional " +
                        (missing.size() == 1 ? "argument" : "arguments") + ": " + quoted_name_list(missing));
         return false;
     }

@@ -63,7 +63,7 @@ struct ArgSpec {
 
 // Fills `slots` (slot_count() entries, borrowed references or null) from the call's
 // arguments. Returns false with a TypeError set.
-bool bind_arguments(const ArgSpec& spec, PyObject* args, PyObject* kwargs, PyObject** slots);
+bool bind_arguments(const ArgSpec& signature, PyObject* args, PyObject* kwargs, PyObject** slots);
 
 // ---- Borrow flag --------------------------------------------------------------------------
 

@@ -12,9 +12,9 @@ namespace tessel::py {
 namespace {
 
 // The argument binder holds no data of its own, so any slot list serves to show what it bound.
-PyObject* bound_tuple(const ArgSpec& spec, PyObject* args, PyObject* kwargs) {
-    std::vector<PyObject*> slots(spec.slot_count());
-    if (!bind_arguments(spec, args, kwargs, slots.data())) return nullptr;
+PyObject* bound_tuple(const ArgSpec& signature, PyObject* args, PyObject* kwargs) {
+    std::vector<PyObject*> slots(signature.slot_count());
+    if (!bind_arguments(signature, args, kwargs, slots.data())) return nullptr;
     PyRef result(PyTuple_New(static_cast<Py_ssize_t>(slots.size())));
     if (!result) return nullptr;
     for (std::size_t i = 0; i < slots.size(); ++i) {
