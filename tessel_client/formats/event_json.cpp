@@ -25,15 +25,6 @@ constexpr std::array<std::string_view, 13> kChangeTypes = {
     "message_reacted",     "message_redacted", "metadata_changed", "whois_received",
     "channel_renamed"};
 
-// Appends ,"key": followed by the string value. Keys are fixed words that need no escaping.
-template <class Out>
-void text_member(std::string_view key, std::string_view value, Out& out) {
-    out += ",\"";
-    out += key;
-    out += "\":";
-    write_json_text(value, out);
-}
-
 template <class Out>
 void type_member(std::string_view word, Out& out) {
     out += "{\"type\":\"";

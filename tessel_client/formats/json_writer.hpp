@@ -73,6 +73,23 @@ void write_json_optional_u64(const std::optional<std::uint64_t>& value, Out& out
         out += std::string_view("null");
 }
 
+// Appends ,"key": and the value; keys are fixed words that need no escaping.
+template <class Out>
+void text_member(std::string_view key, std::string_view value, Out& out) {
+    out += ",\"";
+    out += key;
+    out += "\":";
+    write_json_text(value, out);
+}
+
+template <class Out>
+void optional_text_member(std::string_view key, const std::optional<std::string>& value, Out& out) {
+    out += ",\"";
+    out += key;
+    out += "\":";
+    write_json_optional_text(value, out);
+}
+
 // An array of strings ("[]" when empty).
 template <class Out>
 void write_json_text_list(const std::vector<std::string>& items, Out& out) {

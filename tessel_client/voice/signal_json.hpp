@@ -22,22 +22,6 @@ void word(std::string_view w, Out& out) {
 }
 
 template <class Out>
-void text_member(std::string_view key, std::string_view value, Out& out) {
-    out += ",\"";
-    out += key;
-    out += "\":";
-    write_json_text(value, out);
-}
-
-template <class Out>
-void optional_text_member(std::string_view key, const std::optional<std::string>& value, Out& out) {
-    out += ",\"";
-    out += key;
-    out += "\":";
-    write_json_optional_text(value, out);
-}
-
-template <class Out>
 void track(const TrackHint& t, Out& out) {
     out += "{\"mid\":";
     write_json_text(t.mid, out);
