@@ -175,8 +175,9 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     const bool to_channel = isupport.is_channel(stripped);
     auto channel = to_channel ? model.channels.find(irc_fold(cm, stripped)) : model.channels.end();
     const ChatTags tags(m.tags);
-    if (channel != model.channels.end()) {
-        if (auto id = ChatTags::value(m.tags, tags.msgid)) channel->second.log.prefetch(*id);
+    std::uint64_t msgid_hash = 0;  // hashed once: for the prefetch and then for the insert
+    if (auto id = ChatTags::value(m.tags, tags.msgid)) {
+        msgid_hash = channel != model.channels.end() ? channel->second.log.prefetch(*id) : MsgidIndex::hash(*id);
     }
 
     LogMessage msg;
@@ -230,7 +231,7 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
         const bool mention = counted && mentions_nick(cm, model.me.nick, text);
         const MessageKey key = msg.key;
         taken.fill(msg);
-        if (!channel->second.log.insert(std::move(msg))) {
+        if (!channel->second.log.insert_hashed(std::move(msg), msgid_hash)) {
             taken.give_back(msg);  // insert leaves a refused message untouched
             return {};
         }
@@ -245,7 +246,7 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     Conversation& conv = model.conversation_entry(irc_fold(cm, name), name);
     const MessageKey key = msg.key;
     taken.fill(msg);
-    if (!conv.log.insert(std::move(msg))) {
+    if (!conv.log.insert_hashed(std::move(msg), msgid_hash)) {
         taken.give_back(msg);
         return {};
     }
@@ -313,8 +314,17 @@ bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
 bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_view text) {
     if (own_nick.empty() || text.empty()) return false;  // memchr must not see a null view
     const ByteFold& fold = byte_fold(mapping);
-    const std::string nick = irc_fold(mapping, own_nick);
-    const std::size_t n = nick.size();
+    // Folded with the search's own table (what irc_fold does byte by byte), on the stack
+    // for the usual nick length.
+    char folded[64];
+    std::string long_nick;
+    char* nick = folded;
+    if (own_nick.size() > sizeof folded) {
+        long_nick.resize(own_nick.size());
+        nick = long_nick.data();
+    }
+    const std::size_t n = own_nick.size();
+    for (std::size_t i = 0; i < n; ++i) nick[i] = static_cast<char>(fold[static_cast<unsigned char>(own_nick[i])]);
     const auto first = static_cast<unsigned char>(nick[0]);
     auto matches_at = [&](std::size_t at) {
         for (std::size_t j = 1; j < n; ++j)

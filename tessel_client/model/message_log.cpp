@@ -192,9 +192,12 @@ const MessageKey* MessageLog::find_key(std::string_view msgid, std::uint64_t has
 }
 
 bool MessageLog::insert(LogMessage&& message) {
-    std::uint64_t id_hash = 0;
+    const std::uint64_t id_hash = message.msgid ? MsgidIndex::hash(*message.msgid) : 0;
+    return insert_hashed(std::move(message), id_hash);
+}
+
+bool MessageLog::insert_hashed(LogMessage&& message, std::uint64_t id_hash) {
     if (message.msgid) {
-        id_hash = MsgidIndex::hash(*message.msgid);
         if (find_key(*message.msgid, id_hash) != nullptr) return false;
     } else if (is_duplicate(message)) {
         return false;

@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "tessel_client/model/boxed.hpp"
 #include "tessel_client/protocol/message.hpp"
 
 namespace tessel {
@@ -88,7 +89,7 @@ struct LogMessage {
     std::optional<std::string> reply_to;
     // emoji -> folded nicks in the order they reacted; never an empty list
     std::map<std::string, std::vector<std::string>, std::less<>> reactions;
-    std::optional<LinkPreview> link_preview;
+    Boxed<LinkPreview> link_preview;  // rarely set: kept out of line
     bool redacted = false;
     bool operator==(const LogMessage&) const = default;
 };
@@ -151,13 +152,20 @@ public:
     // Taken over by reference: a message is a few hundred bytes to move, once is enough.
     bool insert(LogMessage&& message);
     bool insert(const LogMessage& message) { return insert(LogMessage(message)); }
+    // The same with the msgid's hash already known (as prefetch returned it; 0 without msgid),
+    // so a message's msgid is hashed once on its way in.
+    bool insert_hashed(LogMessage&& message, std::uint64_t msgid_hash);
     LogMessage* find(std::string_view msgid);
     const LogMessage* find(std::string_view msgid) const;
 
     // A hint that a message with this msgid comes next: its index slot is loaded meanwhile.
     // The slot is rarely in cache once the logs grow, and the work before the insert can
-    // hide the wait.
-    void prefetch(std::string_view msgid) const { by_msgid.prefetch(MsgidIndex::hash(msgid)); }
+    // hide the wait. Returns the msgid's hash for insert_hashed.
+    std::uint64_t prefetch(std::string_view msgid) const {
+        const std::uint64_t hash = MsgidIndex::hash(msgid);
+        by_msgid.prefetch(hash);
+        return hash;
+    }
 
     // The newest stored message, if any.
     const LogMessage* newest() const;

@@ -90,10 +90,13 @@ bool Model::operator==(const Model& other) const {
 // behind its back leaves them wrong until the next rebuild; the index is trusted only while
 // they agree with the maps (one rebuild and one full pruning otherwise).
 bool Model::index_in_sync() const {
+    if (index_checked_) return true;
     if (index_.people != people.size() || index_.whois != whois.size()) return false;
     std::size_t total = 0;
     for (const auto& [key, channel] : channels) total += channel.members.size();
-    return total == index_.memberships;
+    if (total != index_.memberships) return false;
+    index_checked_ = in_update_;
+    return true;
 }
 
 void Model::rebuild_index() {
@@ -109,6 +112,7 @@ void Model::rebuild_index() {
     index_.whois = whois.size();
     index_.candidates.clear();
     index_.full = true;
+    index_checked_ = in_update_;
 }
 
 void Model::index_add(std::string_view nick_key, std::string_view channel_key) {

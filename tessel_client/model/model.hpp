@@ -152,8 +152,27 @@ struct Model {
     // Compares the seven fields above; the index is bookkeeping.
     bool operator==(const Model& other) const;
 
+    // Marks one reducer call. Nothing but the Model's own operations changes the model while
+    // it lasts, so the index is checked against the maps once per call instead of at every
+    // step that reads it (a check walks every channel).
+    class UpdateScope {
+    public:
+        explicit UpdateScope(Model& model) : model_(model) { model_.in_update_ = true; }
+        ~UpdateScope() {
+            model_.in_update_ = false;
+            model_.index_checked_ = false;
+        }
+        UpdateScope(const UpdateScope&) = delete;
+        UpdateScope& operator=(const UpdateScope&) = delete;
+
+    private:
+        Model& model_;
+    };
+
 private:
     MembershipIndex index_;
+    bool in_update_ = false;               // an UpdateScope is open
+    mutable bool index_checked_ = false;  // the index was found in sync in this scope
 
     bool index_in_sync() const;
     void rebuild_index();

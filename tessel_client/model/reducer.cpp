@@ -270,6 +270,7 @@ std::vector<Change> reduce_message(ReduceContext& ctx, const IrcMessage& message
     if (route->word.size() != word.size()) return {};
     if (ctx.historical && !route->replayed) return {};
     if (message.params.size() < route->min_params) return {};
+    const Model::UpdateScope scope(ctx.model);
     return route->handler(ctx, message, word);
 }
 
