@@ -1,5 +1,7 @@
 #include "tessel_client/model/membership.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "tessel_client/model/reducer.hpp"
@@ -75,17 +77,48 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
     const std::string old_key = irc_fold(mapping, old_nick);
     const std::string new_key = irc_fold(mapping, new_nick);
 
-    // Members: only the channels that hold the old key are visited, still in key order.
-    if (auto entry = index_.channels_of.find(old_key); entry != index_.channels_of.end()) {
-        const std::vector<std::string> held = entry->second;
-        for (const std::string& channel_key : held) {
+    // Members: only the channels that hold the old key are visited. A change of case alone
+    // leaves every member key as it is.
+    auto entry = old_key == new_key ? index_.channels_of.end() : index_.channels_of.find(old_key);
+    if (entry != index_.channels_of.end()) {
+        std::vector<std::string> held = std::move(entry->second);
+        index_.channels_of.erase(entry);
+        std::vector<std::string> kept;   // held channels without that member (an index out of step)
+        std::vector<std::string> moved;  // channels the member moves to the new key in, in key order
+        for (std::string& channel_key : held) {
             auto channel = channels.find(channel_key);
-            if (channel == channels.end()) continue;
-            auto member = channel->second.members.find(old_key);
-            if (member == channel->second.members.end()) continue;
-            Member moved = std::move(member->second);
-            erase_member(channel_key, channel->second, old_key);
-            member_entry(channel_key, channel->second, new_key).prefixes = std::move(moved.prefixes);
+            auto node = channel == channels.end() ? decltype(channel->second.members)::node_type()
+                                                  : channel->second.members.extract(old_key);
+            if (!node) {
+                kept.push_back(std::move(channel_key));
+                continue;
+            }
+            auto& members = channel->second.members;
+            if (auto clash = members.find(new_key); clash != members.end()) {
+                // The new nick is a member already: it takes the prefixes, one membership ends.
+                clash->second.prefixes = std::move(node.mapped().prefixes);
+                --index_.memberships;
+            } else {
+                node.key() = new_key;
+                members.insert(std::move(node));
+                moved.push_back(std::move(channel_key));
+            }
+        }
+        if (!kept.empty()) index_.channels_of.emplace(old_key, std::move(kept));
+        mark_candidate(old_key);
+        if (!moved.empty()) {
+            auto& into = index_.channels_of[new_key];
+            if (into.empty()) {
+                into = std::move(moved);
+            } else {
+                std::vector<std::string> merged;
+                merged.reserve(into.size() + moved.size());
+                std::merge(std::make_move_iterator(into.begin()), std::make_move_iterator(into.end()),
+                           std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()),
+                           std::back_inserter(merged));
+                into = std::move(merged);
+            }
+            index_.candidates.erase(new_key);  // a member is known until it leaves
         }
     }
 
