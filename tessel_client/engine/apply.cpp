@@ -27,7 +27,8 @@ void Engine::apply_message(const IrcMessage& message, bool historical) {
 
 bool Engine::apply_changes(const IrcMessage& message, bool historical, IrcMessage* spare) {
     ReduceContext context{model, isupport, unix_ms, historical, spare};
-    std::vector<Change> changes = reduce_message(context, message);
+    std::vector<Change>& changes = changes_;  // reused: its buffer outlives the call
+    reduce_message_into(context, message, changes);
     if (changes.empty()) return is_whois_reply(message.command);
 
     for (const Change& change : changes) {

@@ -101,6 +101,8 @@ private:
     // The message each received line is parsed into: a line mostly leaves its strings and
     // lists behind for the next one to reuse, instead of allocating them anew.
     IrcMessage received_;
+    // What the reducer reports for one message; kept so its buffer is reused.
+    std::vector<Change> changes_;
 
     void handle_line(std::string_view raw);
     void settle_label(const IrcMessage& message);

@@ -27,10 +27,8 @@ std::optional<std::string_view> reply_msgid(const std::vector<Tag>& tags) {
     return find_tag(tags, "+draft/reply");
 }
 
-Changes added(std::string target, MessageKey key) {
-    Changes out;
+void added(Changes& out, std::string target, MessageKey key) {
     out.push_back(Change{Change::MessageAdded{std::move(target), key}});
-    return out;
 }
 
 void bump(std::uint32_t& counter) {
@@ -157,7 +155,8 @@ struct TakenStrings {
     }
 };
 
-Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view command) {
+// Appends the MessageAdded change to `out` when the message is stored.
+void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view command, Changes& out) {
     Model& model = ctx.model;
     const Isupport& isupport = ctx.isupport;
     const CaseMapping cm = isupport.casemapping;
@@ -227,19 +226,20 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     const bool counted = !msg.own && !msg.historical;
 
     if (to_channel) {
-        if (channel == model.channels.end()) return {};
+        if (channel == model.channels.end()) return;
         const bool mention = counted && mentions_nick(cm, model.me.nick, text);
         const MessageKey key = msg.key;
         taken.fill(msg);
         if (!channel->second.log.insert_hashed(std::move(msg), msgid_hash)) {
             taken.give_back(msg);  // insert leaves a refused message untouched
-            return {};
+            return;
         }
         if (counted) {
             bump(channel->second.unread);
             if (mention) bump(channel->second.mentions);
         }
-        return added(std::string(stripped), key);
+        added(out, std::string(stripped), key);
+        return;
     }
 
     const std::string name = msg.own ? std::string(target) : msg.sender;
@@ -248,10 +248,10 @@ Changes store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view 
     taken.fill(msg);
     if (!conv.log.insert_hashed(std::move(msg), msgid_hash)) {
         taken.give_back(msg);
-        return {};
+        return;
     }
     if (counted) bump(conv.unread);
-    return added(name, key);
+    added(out, name, key);
 }
 
 }  // namespace
@@ -378,15 +378,28 @@ MessageLog* find_target_log(Model& model, const Isupport& isupport, std::string_
     return conv == model.conversations.end() ? nullptr : &conv->second.log;
 }
 
-std::vector<Change> reduce_chat_message(ReduceContext& ctx, const IrcMessage& message, std::string_view command) {
-    if (message.params.empty()) return {};
+void reduce_chat_message_into(ReduceContext& ctx, const IrcMessage& message, std::string_view command,
+                              std::vector<Change>& out) {
+    if (message.params.empty()) return;
     if (command == "TAGMSG") {
         if (!message.tags.empty()) {
-            if (auto reacted = apply_reaction(ctx, message)) return std::move(*reacted);
+            if (auto reacted = apply_reaction(ctx, message)) {
+                out = std::move(*reacted);
+                return;
+            }
         }
-        if (auto previewed = apply_link_preview(ctx, message)) return std::move(*previewed);
+        if (auto previewed = apply_link_preview(ctx, message)) {
+            out = std::move(*previewed);
+            return;
+        }
     }
-    return store_message(ctx, message, command);
+    store_message(ctx, message, command, out);
+}
+
+std::vector<Change> reduce_chat_message(ReduceContext& ctx, const IrcMessage& message, std::string_view command) {
+    std::vector<Change> out;
+    reduce_chat_message_into(ctx, message, command, out);
+    return out;
 }
 
 }  // namespace tessel

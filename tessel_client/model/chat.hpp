@@ -11,6 +11,9 @@ namespace tessel {
 
 // `command` is the word in ASCII upper case: "PRIVMSG", "NOTICE" or "TAGMSG".
 std::vector<Change> reduce_chat_message(ReduceContext& ctx, const IrcMessage& message, std::string_view command);
+// The same into `out` (empty on entry), whose buffer a caller may reuse from message to message.
+void reduce_chat_message_into(ReduceContext& ctx, const IrcMessage& message, std::string_view command,
+                              std::vector<Change>& out);
 
 // Whether `text` names `own_nick` as a whole word (both folded under `mapping`).
 bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_view text);

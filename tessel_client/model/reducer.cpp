@@ -125,12 +125,14 @@ Changes reduce_markread(ReduceContext& ctx, const IrcMessage& m) {
 }
 
 using Handler = Changes (*)(ReduceContext&, const IrcMessage&, std::string_view word);
+using Appender = void (*)(ReduceContext&, const IrcMessage&, std::string_view word, Changes& out);
 
 struct Route {
     std::string_view word;
     std::size_t min_params;
     Handler handler;
-    bool replayed;  // applied while a chathistory batch is replayed
+    bool replayed;                // applied while a chathistory batch is replayed
+    Appender append = nullptr;    // fills the caller's list instead (chat messages)
 };
 
 Changes whois_route(ReduceContext& c, const IrcMessage& m, std::string_view w) {
@@ -207,10 +209,10 @@ constexpr std::array kRoutes = {
     Route{"NICK", 1,
           [](ReduceContext& c, const IrcMessage& m, std::string_view) { return reduce_nick(c.model, c.isupport, m); },
           false},
-    Route{"NOTICE", 1, reduce_chat_message, true},
+    Route{"NOTICE", 1, nullptr, true, reduce_chat_message_into},
     Route{"PART", 1, [](ReduceContext& c, const IrcMessage& m, std::string_view) { return reduce_part(c, m); },
           false},
-    Route{"PRIVMSG", 1, reduce_chat_message, true},
+    Route{"PRIVMSG", 1, nullptr, true, reduce_chat_message_into},
     Route{"PROP", 1, [](ReduceContext& c, const IrcMessage& m, std::string_view) { return reduce_prop(c, m); },
           false},
     Route{"QUIT", 0,
@@ -223,7 +225,7 @@ constexpr std::array kRoutes = {
               return reduce_rename(c.model, c.isupport, m.params);
           },
           false},
-    Route{"TAGMSG", 1, reduce_chat_message, true},
+    Route{"TAGMSG", 1, nullptr, true, reduce_chat_message_into},
     Route{"TOPIC", 1, [](ReduceContext& c, const IrcMessage& m, std::string_view) { return reduce_topic(c, m); },
           false},
 };
@@ -255,8 +257,15 @@ static_assert(std::is_sorted(kRouteNumbers.begin(), kRouteNumbers.end()));
 }  // namespace
 
 std::vector<Change> reduce_message(ReduceContext& ctx, const IrcMessage& message) {
+    std::vector<Change> out;
+    reduce_message_into(ctx, message, out);
+    return out;
+}
+
+void reduce_message_into(ReduceContext& ctx, const IrcMessage& message, std::vector<Change>& out) {
+    out.clear();
     const std::string& command = message.command;
-    if (command.size() < 3 || command.size() > 8) return {};
+    if (command.size() < 3 || command.size() > 8) return;
     char buffer[8];
     for (std::size_t i = 0; i < command.size(); ++i) {
         const char c = command[i];
@@ -265,13 +274,16 @@ std::vector<Change> reduce_message(ReduceContext& ctx, const IrcMessage& message
     const std::string_view word(buffer, command.size());
     const std::uint64_t number = word_number(word);
     const auto found = std::lower_bound(kRouteNumbers.begin(), kRouteNumbers.end(), number);
-    if (found == kRouteNumbers.end() || *found != number) return {};
+    if (found == kRouteNumbers.end() || *found != number) return;
     const Route* route = &kRoutes[static_cast<std::size_t>(found - kRouteNumbers.begin())];
-    if (route->word.size() != word.size()) return {};
-    if (ctx.historical && !route->replayed) return {};
-    if (message.params.size() < route->min_params) return {};
+    if (route->word.size() != word.size()) return;
+    if (ctx.historical && !route->replayed) return;
+    if (message.params.size() < route->min_params) return;
     const Model::UpdateScope scope(ctx.model);
-    return route->handler(ctx, message, word);
+    if (route->append != nullptr)
+        route->append(ctx, message, word, out);
+    else
+        out = route->handler(ctx, message, word);
 }
 
 }  // namespace tessel

@@ -28,6 +28,9 @@ struct ReduceContext {
 // While `historical` is set only PRIVMSG, NOTICE, TAGMSG and REDACT are applied: a replayed
 // JOIN, PART, NICK or MODE describes the past and must not rewrite the live state.
 std::vector<Change> reduce_message(ReduceContext& ctx, const IrcMessage& message);
+// The same into `out`, which is cleared first and keeps its buffer: a stored chat message,
+// the usual case, then costs no allocation for its change.
+void reduce_message_into(ReduceContext& ctx, const IrcMessage& message, std::vector<Change>& out);
 
 // A message is own when its source name (empty without a source) equals the own nick.
 bool is_own_message(const Model& model, const Isupport& isupport, const IrcMessage& message);
