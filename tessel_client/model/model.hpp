@@ -3,7 +3,9 @@
 // connection's casemapping; the records keep names as the server wrote them.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -20,6 +22,33 @@
 namespace tessel {
 
 using TextMap = std::map<std::string, std::string, std::less<>>;
+
+// Byte order of folded names, as std::less<> gives it, compared inline eight bytes at a
+// time: the channel, member and people maps are searched for nearly every line, and names
+// are short enough that a library call per step costs more than the comparison itself.
+struct NameLess {
+    using is_transparent = void;
+    static int compare(std::string_view a, std::string_view b) noexcept {
+        const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+        std::size_t i = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; i + 8 <= n; i += 8) {
+                std::uint64_t x;
+                std::uint64_t y;
+                std::memcpy(&x, a.data() + i, 8);
+                std::memcpy(&y, b.data() + i, 8);
+                if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+            }
+        }
+        for (; i < n; ++i) {
+            const auto c = static_cast<unsigned char>(a[i]);
+            const auto d = static_cast<unsigned char>(b[i]);
+            if (c != d) return c < d ? -1 : 1;
+        }
+        return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+    }
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return compare(a, b) < 0; }
+};
 using FoldedSet = std::set<std::string, std::less<>>;
 
 struct OwnUser {
@@ -41,7 +70,7 @@ struct Channel {
     std::optional<std::string> topic;
     std::optional<std::string> topic_by;
     std::map<char32_t, std::optional<std::string>> modes;  // non-membership modes by letter
-    std::map<std::string, Member, std::less<>> members;   // folded nick -> member
+    std::map<std::string, Member, NameLess> members;   // folded nick -> member
     MessageLog log;
     std::uint32_t unread = 0;
     std::uint32_t mentions = 0;
@@ -109,10 +138,10 @@ struct Model {
     static constexpr std::size_t kMaxWhois = 64;
 
     OwnUser me;
-    std::map<std::string, Channel, std::less<>> channels;            // folded name -> channel
-    std::map<std::string, Conversation, std::less<>> conversations;  // folded nick -> conversation
-    std::map<std::string, Person, std::less<>> people;               // folded nick -> person
-    std::map<std::string, WhoisRecord, std::less<>> whois;           // folded nick, at most 64
+    std::map<std::string, Channel, NameLess> channels;            // folded name -> channel
+    std::map<std::string, Conversation, NameLess> conversations;  // folded nick -> conversation
+    std::map<std::string, Person, NameLess> people;               // folded nick -> person
+    std::map<std::string, WhoisRecord, NameLess> whois;           // folded nick, at most 64
     std::uint64_t retention = 1;
     std::uint64_t next_seq = 0;
 
