@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tessel_client/protocol/message.hpp"
+#include "tessel_client/protocol/server_time.hpp"
 #include "tessel_client/protocol/utf8.hpp"
 
 namespace {
@@ -62,6 +63,42 @@ void BM_ParseLine(benchmark::State& state) {
     report(state, c.bytes);
 }
 BENCHMARK(BM_ParseLine);
+
+// The receive path: one reused message, so its buffers are kept from line to line.
+void BM_ParseLineInto(benchmark::State& state) {
+    const Corpus& c = corpus();
+    tessel::IrcMessage msg;
+    for (auto _ : state) {
+        for (const std::string_view line : c.lines) {
+            benchmark::DoNotOptimize(tessel::parse_line_into(line, msg));
+            benchmark::DoNotOptimize(msg.params.data());
+        }
+    }
+    report(state, c.bytes);
+}
+BENCHMARK(BM_ParseLineInto);
+
+// The check every received line passes before it is parsed.
+void BM_Utf8Valid(benchmark::State& state) {
+    const Corpus& c = corpus();
+    for (auto _ : state) {
+        for (const std::string_view line : c.lines) benchmark::DoNotOptimize(tessel::utf8_valid(line));
+    }
+    report(state, c.bytes);
+}
+BENCHMARK(BM_Utf8Valid);
+
+// The "time" tag of every corpus line that has one; items/s is times per second.
+void BM_ParseServerTime(benchmark::State& state) {
+    std::vector<std::string> stamps;
+    for (const tessel::IrcMessage& msg : corpus().messages)
+        if (auto stamp = tessel::find_tag(msg.tags, "time")) stamps.emplace_back(*stamp);
+    for (auto _ : state) {
+        for (const std::string& stamp : stamps) benchmark::DoNotOptimize(tessel::parse_server_time(stamp));
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * stamps.size()));
+}
+BENCHMARK(BM_ParseServerTime);
 
 // The writer appending into one reused buffer, as the transmit queue does.
 void BM_WriteLine(benchmark::State& state) {
