@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 namespace tessel {
 namespace {
@@ -70,36 +71,81 @@ std::optional<std::uint64_t> to_unix_ms(std::int64_t year, std::int64_t month, s
     return static_cast<std::uint64_t>(ms);
 }
 
-// The form nearly every server sends, "YYYY-MM-DDTHH:MM:SS.sssZ", read in place. Nothing
-// when the text has another shape (the general reader then decides). Every stored message
-// passes here, so the fields are read at their fixed places without a loop.
-std::optional<std::uint64_t> parse_usual_form(std::string_view text) {
-    if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-        text[16] != ':' || text[19] != '.' || text[23] != 'Z') {
-        return std::nullopt;
-    }
-    const char* t = text.data();
-    unsigned d[24];
-    unsigned bad = 0;
-    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22}) {
-        d[i] = static_cast<unsigned>(static_cast<unsigned char>(t[i])) - '0';
-        bad |= d[i] > 9 ? 1u : 0u;
-    }
-    if (bad) return std::nullopt;
-    const std::int64_t year = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3];
-    const std::int64_t month = d[5] * 10 + d[6], day = d[8] * 10 + d[9];
-    const std::int64_t hours = d[11] * 10 + d[12], minutes = d[14] * 10 + d[15], seconds = d[17] * 10 + d[18];
-    const std::int64_t millis = d[20] * 100 + d[21] * 10 + d[22];
+// Eight bytes of text as one word, the first byte lowest.
+inline std::uint64_t load_le8(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    w = __builtin_bswap64(w);
+#endif
+    return w;
+}
+
+// A word with `byte` in each lane listed in `lanes` (one bit per lane), zero elsewhere.
+constexpr std::uint64_t lanes_of(unsigned lanes, std::uint64_t byte) {
+    std::uint64_t w = 0;
+    for (unsigned i = 0; i < 8; ++i)
+        if (lanes & (1u << i)) w |= byte << (8 * i);
+    return w;
+}
+
+// Eight bytes of the usual form, with the bytes each lane must hold: a digit where `Digits`
+// has the lane's bit, else the byte `Fixed` has in that lane. Returns the digit values
+// (0-9) in the digit lanes and zero elsewhere; `bad` gets a bit when any lane is wrong.
+template <unsigned Digits, std::uint64_t Fixed>
+inline std::uint64_t digits_of(std::uint64_t w, std::uint64_t& bad) {
+    // After the xor a digit lane holds 0-9 exactly when it held "0"-"9", a fixed lane 0 when
+    // it held its byte. Adding 0x76 (digit) or 0x7F (fixed) sets a lane's high bit when it
+    // holds more than that; a lane that starts at 0x80 or more is caught by its own high bit
+    // (its carry may spoil the next lane, but the answer is "bad" either way).
+    constexpr std::uint64_t kExpect = lanes_of(Digits, '0') | Fixed;
+    constexpr std::uint64_t kAdd = lanes_of(Digits, 0x76) | lanes_of(~Digits & 0xFF, 0x7F);
+    const std::uint64_t x = w ^ kExpect;
+    bad |= x | (x + kAdd);
+    return x;
+}
+
+// Lane k of the result is 10 * lane k + lane k+1: every two-digit number at once.
+inline std::uint64_t pairs(std::uint64_t d) { return d * 10 + (d >> 8); }
+
+inline unsigned lane(std::uint64_t w, unsigned k) { return static_cast<unsigned>(w >> (8 * k)) & 0xFF; }
+
+// The form nearly every server sends, "YYYY-MM-DDTHH:MM:SS.sssZ" (24 bytes), read as three
+// words. Nothing when the text has another shape (the general reader then decides). Every
+// stored message passes here.
+std::optional<std::uint64_t> parse_usual_form(const char* t) {
+    std::uint64_t bad = 0;
+    // "YYYY-MM-", "DDTHH:MM" and ":SS.sssZ".
+    const std::uint64_t a = digits_of<0b01101111, lanes_of(0b10010000, '-')>(load_le8(t), bad);
+    const std::uint64_t b =
+        digits_of<0b11011011, (std::uint64_t{'T'} << 16) | (std::uint64_t{':'} << 40)>(load_le8(t + 8), bad);
+    const std::uint64_t c =
+        digits_of<0b01110110, std::uint64_t{':'} | (std::uint64_t{'.'} << 24) | (std::uint64_t{'Z'} << 56)>(
+            load_le8(t + 16), bad);
+    if (bad & 0x8080808080808080ULL) return std::nullopt;
+    const std::uint64_t pa = pairs(a), pb = pairs(b), pc = pairs(c);
+    const unsigned year = lane(pa, 0) * 100 + lane(pa, 2), month = lane(pa, 5);
+    const unsigned day = lane(pb, 0), hours = lane(pb, 3), minutes = lane(pb, 6);
+    const unsigned seconds = lane(pc, 1), millis = lane(pc, 4) * 10 + lane(c, 6);
     if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hours > 23 || minutes > 59 || seconds > 60)
         return std::nullopt;
-    return to_unix_ms(year, month, day, hours, minutes, seconds, millis);
+    // days_from_civil for years 1-9999, where nothing is negative before the last step and
+    // nothing can overflow.
+    const unsigned y = month <= 2 ? year - 1 : year;
+    const unsigned era = y / 400, yoe = y % 400;
+    const unsigned mp = month > 2 ? month - 3 : month + 9;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + (153 * mp + 2) / 5 + day - 1;
+    const std::int64_t days = std::int64_t{era} * 146097 + doe - 719468;
+    const std::int64_t ms = (days * 86400 + hours * 3600 + minutes * 60 + seconds) * 1000 + millis;
+    if (ms < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(ms);
 }
 
 }  // namespace
 
 std::optional<std::uint64_t> parse_server_time(std::string_view text) {
     if (text.size() == 24) {
-        if (auto usual = parse_usual_form(text)) return usual;
+        if (auto usual = parse_usual_form(text.data())) return usual;
     }
     if (text.empty() || text.back() != 'Z') return std::nullopt;
     const std::size_t t = text.find('T');
