@@ -122,8 +122,9 @@ private:
     bool apply_changes(const IrcMessage& message, bool historical, IrcMessage* spare = nullptr);
     void move_channel_records(std::string_view from, std::string_view to);
     void move_typing_timers(std::string_view old_target, std::string_view new_target);
+    // Built in its place in the queue: an event is a few hundred bytes to move.
     template <class E>
-    void emit(E&& e) { events.push_back(Event{std::forward<E>(e)}); }
+    void emit(E&& e) { events.emplace_back(std::forward<E>(e)); }
 };
 
 // Sends one client SASL message as AUTHENTICATE lines of at most 400 base64 characters.

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <limits>
 
+#include "tessel_client/protocol/byte_scan.hpp"
 #include "tessel_client/protocol/ctcp.hpp"
 #include "tessel_client/protocol/server_time.hpp"
 #include "tessel_client/protocol/unicode_props.hpp"
@@ -312,7 +313,7 @@ bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
 }  // namespace
 
 bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_view text) {
-    if (own_nick.empty() || text.empty()) return false;  // memchr must not see a null view
+    if (own_nick.empty() || text.empty()) return false;
     const ByteFold& fold = byte_fold(mapping);
     // Folded with the search's own table (what irc_fold does byte by byte), on the stack
     // for the usual nick length.
@@ -331,19 +332,12 @@ bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_v
             if (fold[static_cast<unsigned char>(text[at + j])] != static_cast<unsigned char>(nick[j])) return false;
         return true;
     };
-    // Only the (at most two) bytes that fold to the nick's first byte can start it; memchr
-    // finds those without looking at every byte of the text.
-    const unsigned char second = byte_unfold(mapping)[first];
-    constexpr std::size_t none = std::string_view::npos;
-    auto next_of = [&](unsigned char byte, std::size_t from) {
-        const void* hit = std::memchr(text.data() + from, byte, text.size() - from);
-        return hit == nullptr ? none : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-    };
-    std::size_t next_first = next_of(first, 0);
-    std::size_t next_second = second == first ? none : next_of(second, 0);
-    for (;;) {
-        const std::size_t at = std::min(next_first, next_second);
-        if (at == none || at + n > text.size()) return false;
+    // Only the (at most two) bytes that fold to the nick's first byte can start it; the scan
+    // looks for both at once, eight bytes a step.
+    const char first_byte = static_cast<char>(first);
+    const char second_byte = static_cast<char>(byte_unfold(mapping)[first]);
+    std::size_t at = byte_scan::find_either(text, 0, first_byte, second_byte);
+    while (at + n <= text.size()) {
         std::size_t resume = at + 1;
         if (matches_at(at)) {
             const std::size_t end = at + n;
@@ -356,9 +350,9 @@ bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_v
             if (is_word_boundary(fold, before) && is_word_boundary(fold, after)) return true;
             resume = end;  // the search resumes after a rejected occurrence
         }
-        if (next_first != none && next_first < resume) next_first = next_of(first, resume);
-        if (next_second != none && next_second < resume) next_second = next_of(second, resume);
+        at = byte_scan::find_either(text, resume, first_byte, second_byte);
     }
+    return false;
 }
 
 MessageLog* find_target_log(Model& model, const Isupport& isupport, std::string_view target,
