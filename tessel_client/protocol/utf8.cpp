@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessel {
 namespace {
 
@@ -56,10 +60,28 @@ inline bool all_ascii8(const unsigned char* p) {
     return (w & 0x8080808080808080ULL) == 0;
 }
 
-inline bool all_ascii32(const unsigned char* p) {
-    std::uint64_t w[4];
-    std::memcpy(w, p, sizeof w);
-    return ((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) == 0;
+// First position at or after `i` holding a byte of 0x80 or more, or n.
+inline std::size_t skip_ascii(const unsigned char* p, std::size_t n, std::size_t i) {
+#if defined(__SSE2__)
+    const auto load = [p](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
+    // Lines are mostly ASCII: 64 bytes a step while no sign bit is set, then 16 to find it.
+    for (; i + 64 <= n; i += 64) {
+        const __m128i any = _mm_or_si128(_mm_or_si128(load(i), load(i + 16)), _mm_or_si128(load(i + 32), load(i + 48)));
+        if (_mm_movemask_epi8(any)) break;
+    }
+    for (; i + 16 <= n; i += 16) {
+        if (const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(load(i))))
+            return i + static_cast<std::size_t>(__builtin_ctz(m));
+    }
+    if (i < n && n >= 16) {
+        // The last 16 bytes, less those already seen.
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(load(n - 16))) >> (i - (n - 16));
+        return m ? i + static_cast<std::size_t>(__builtin_ctz(m)) : n;
+    }
+#endif
+    while (i + 8 <= n && all_ascii8(p + i)) i += 8;
+    while (i < n && p[i] < 0x80) ++i;
+    return i;
 }
 
 }  // namespace
@@ -101,15 +123,7 @@ std::string utf8_lossy(std::string_view bytes) {
 bool utf8_valid(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        // Lines are mostly ASCII: 32 bytes a step while none has its high bit set.
-        while (i + 32 <= n && all_ascii32(p + i)) i += 32;
-        if (i + 8 <= n && all_ascii8(p + i)) {
-            i += 8;
-            continue;
-        }
-        if (i == n) break;
+    for (std::size_t i = skip_ascii(p, n, 0); i < n; i = skip_ascii(p, n, i)) {
         const Decoded d = decode(p + i, n - i);
         if (!d.valid) return false;
         i += d.len;

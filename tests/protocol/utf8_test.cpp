@@ -51,6 +51,27 @@ TEST(Utf8, BoundariesOfValidity) {
     }
 }
 
+// The check skips ASCII many bytes a step and takes the tail with one overlapping load:
+// sequences, whole or broken, must be judged the same at every place around those steps. The
+// lossy decoder walks byte by byte and changes exactly the invalid texts.
+TEST(Utf8, ValidAtEveryOffsetAndLength) {
+    const std::string pieces[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
+                                  "\xE2\x82",  "\xF0\x9F\x98", "\x80",             "\xFF",
+                                  "\xED\xA0\x80", "\xC3"};
+    for (const std::string& piece : pieces) {
+        for (std::size_t len = piece.size(); len <= 70; ++len) {
+            for (std::size_t at = 0; at + piece.size() <= len; ++at) {
+                std::string text(len, 'a');
+                text.replace(at, piece.size(), piece);
+                const bool expected = utf8_lossy(text) == text;
+                ASSERT_EQ(utf8_valid(text), expected) << "len " << len << " at " << at;
+                ASSERT_EQ(utf8_valid(std::string_view(text).substr(1)), utf8_lossy(text.substr(1)) == text.substr(1))
+                    << "len " << len << " at " << at << " from 1";
+            }
+        }
+    }
+}
+
 TEST(Utf8, AppendNextAndLength) {
     const char32_t cps[] = {U'a', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF};
     std::string text;
