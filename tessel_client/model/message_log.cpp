@@ -207,27 +207,13 @@ bool MessageLog::insert_hashed(LogMessage&& message, std::uint64_t id_hash) {
     const bool appending = messages.empty() || messages.rbegin()->first < key;
     if (!appending && messages.contains(key)) return false;  // keys are unique by seq; keep the stored one
 
-    // A full log gives up its oldest message for the new one. Its nodes are reused, which
-    // spares an allocation and a release per message once the log is full. A message older
-    // than everything would be stored and trimmed again at once: the log stays as it is.
-    std::map<MessageKey, LogMessage>::node_type node;
+    // A full log gives up its oldest message for the new one. A message older than everything
+    // would be stored and trimmed again at once: the log stays as it is.
     if (messages.size() == retention) {
         if (key < messages.begin()->first) return true;
-        const LogMessage& oldest = messages.begin()->second;
-        if (oldest.msgid) by_msgid.erase(MsgidIndex::hash(*oldest.msgid), oldest.key);
-        forget_crowded(oldest);
-        node = messages.extract(messages.begin());
+        erase_oldest();
     }
-
-    const auto hint = appending ? messages.end() : messages.lower_bound(key);
-    std::map<MessageKey, LogMessage>::iterator pos;
-    if (node) {
-        node.key() = key;
-        node.mapped() = std::move(message);
-        pos = messages.insert(hint, std::move(node));
-    } else {
-        pos = messages.emplace_hint(hint, key, std::move(message));
-    }
+    const auto pos = messages.emplace(key, std::move(message)).first;
     if (pos->second.msgid) by_msgid.insert(id_hash, key);
     if (!crowded_times_.empty() && crowded_times_.contains(key.time_ms)) index_crowded(pos->second);
     while (messages.size() > retention) erase_oldest();
