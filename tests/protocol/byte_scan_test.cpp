@@ -5,11 +5,12 @@
 namespace tessel {
 namespace {
 
-// The word-at-a-time searches must find the first match at every offset, also next to
-// bytes that could upset the bit tricks (0x00, 0x01, 0x80, 0xFF, the bytes beside ";").
+// The block searches must find the first match at every offset and length (short texts, whole
+// blocks, an overlapping last block), also next to bytes that could upset the bit tricks
+// (0x00, 0x01, 0x80, 0xFF, the bytes beside ";").
 TEST(ByteScan, FindsFirstMatchAtEveryOffset) {
     for (const char filler : {'x', '\x00', '\x01', '\x80', '\xff', ':', '<'}) {
-        for (std::size_t len = 0; len <= 20; ++len) {
+        for (std::size_t len = 0; len <= 40; ++len) {
             const std::string none(len, filler);
             EXPECT_EQ(byte_scan::find(none, 0, ';'), len);
             EXPECT_EQ(byte_scan::find_either(none, 0, ';', '='), len);
