@@ -3,6 +3,7 @@
 
 #include "tessel_client/protocol/byte_scan.hpp"
 #include "tessel_client/protocol/message.hpp"
+#include "tessel_client/protocol/tag_section.hpp"
 
 namespace tessel {
 namespace {
@@ -69,9 +70,8 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
 
     std::size_t pos = 0;
     if (!line.empty() && line[0] == '@') {
-        const std::size_t space = scan_to(line, 1, ' ');
+        const std::size_t space = parse_tag_section(line, 1, msg.tags);
         if (space == line.size()) return false;
-        parse_tags_into(line.substr(1, space - 1), msg.tags);
         pos = skip_spaces(line, space);
     } else {
         msg.tags.clear();

@@ -3,6 +3,7 @@
 
 #include "tessel_client/protocol/byte_scan.hpp"
 #include "tessel_client/protocol/message.hpp"
+#include "tessel_client/protocol/tag_section.hpp"
 
 namespace tessel {
 namespace {
@@ -102,17 +103,99 @@ std::optional<Tag> TagIter::next_tag() {
     return std::nullopt;
 }
 
-void parse_tags_into(std::string_view section, std::vector<Tag>& tags) {
+namespace {
+
+// Where the bytes that split a tag section (";", "=", "\\") and a space lie in a block of up
+// to 16 bytes: bit k for byte k.
+struct Marks {
+    unsigned splits, space;
+};
+
+inline Marks marks_bytewise(const char* p, std::size_t len) {
+    Marks m{0, 0};
+    for (std::size_t k = 0; k < len; ++k) {
+        const char c = p[k];
+        if (c == ';' || c == '=' || c == '\\') m.splits |= 1u << k;
+        if (c == ' ') m.space |= 1u << k;
+    }
+    return m;
+}
+
+// The block of `text` starting at `i`: 16 bytes, or what is left of the text.
+inline Marks marks_at(std::string_view text, std::size_t i) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+#if defined(__SSE2__)
+    if (n >= 16) {
+        // The last block overlaps the one before; its bytes already seen are shifted out.
+        const std::size_t at = i + 16 <= n ? i : n - 16;
+        const unsigned shift = static_cast<unsigned>(i - at);
+        const __m128i v = byte_scan::load16(p + at);
+        const __m128i splits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(';')),
+                                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('='))),
+                                            _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+        return {byte_scan::mask16(splits) >> shift, byte_scan::mask16(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) >> shift};
+    }
+#endif
+    return marks_bytewise(p + i, n - i < 16 ? n - i : 16);
+}
+
+// Splits a tag section into pieces in one scan, `add` taking each nonempty one. The section
+// starts at `from` and runs to the end of `text` or, with StopAtSpace, to the first space;
+// returns where it ends.
+template <bool StopAtSpace, class Add>
+std::size_t scan_pieces(std::string_view text, std::size_t from, Add add) {
+    constexpr std::size_t npos = std::string_view::npos;
+    const char* p = text.data();
+    std::size_t start = from;  // of the current piece
+    std::size_t equals = npos;  // its first "=", if any yet
+    bool escaped = false;       // a "\" after that "="
+    const auto close = [&](std::size_t end) {
+        if (end == start) return;  // an empty piece
+        Piece piece{p + start, end - start, p + end, 0, escaped};
+        if (equals != npos) {
+            piece.key_len = equals - start;
+            piece.value = p + equals + 1;
+            piece.value_len = end - equals - 1;
+        }
+        add(piece);
+    };
+    for (std::size_t i = from; i < text.size(); i += 16) {
+        const Marks m = marks_at(text, i);
+        unsigned events = m.splits;
+        if (StopAtSpace && m.space) events &= (m.space & -m.space) - 1;  // only those before it
+        for (; events; events &= events - 1) {
+            const std::size_t pos = i + static_cast<std::size_t>(__builtin_ctz(events));
+            const char c = p[pos];
+            if (c == ';') {
+                close(pos);
+                start = pos + 1;
+                equals = npos;
+                escaped = false;
+            } else if (c == '=') {
+                if (equals == npos) equals = pos;
+            } else if (equals != npos) {
+                escaped = true;
+            }
+        }
+        if (StopAtSpace && m.space) {
+            const std::size_t end = i + static_cast<std::size_t>(__builtin_ctz(m.space));
+            close(end);
+            return end;
+        }
+    }
+    close(text.size());
+    return text.size();
+}
+
+// Fills `tags` whole from a section (see scan_pieces), reusing its elements.
+template <bool StopAtSpace>
+std::size_t fill_tags(std::string_view text, std::size_t from, std::vector<Tag>& tags) {
     // Find the pieces first, so the list is sized once.
     Piece found[16];
     std::vector<Piece> spill;
     std::size_t count = 0;
-    while (!section.empty()) {
-        if (section.front() == ';') {
-            section.remove_prefix(1);  // an empty piece
-            continue;
-        }
-        const Piece piece = next_piece(section);
+    const std::size_t end = scan_pieces<StopAtSpace>(text, from, [&](const Piece& piece) {
         if (count < std::size(found)) {
             found[count] = piece;
         } else {
@@ -120,10 +203,19 @@ void parse_tags_into(std::string_view section, std::vector<Tag>& tags) {
             spill.push_back(piece);
         }
         ++count;
-    }
+    });
     tags.resize(count);
     const Piece* pieces = spill.empty() ? found : spill.data();
     for (std::size_t i = 0; i < count; ++i) fill_tag(pieces[i], tags[i]);
+    return end;
+}
+
+}  // namespace
+
+void parse_tags_into(std::string_view section, std::vector<Tag>& tags) { fill_tags<false>(section, 0, tags); }
+
+std::size_t parse_tag_section(std::string_view line, std::size_t from, std::vector<Tag>& tags) {
+    return fill_tags<true>(line, from, tags);
 }
 
 std::vector<Tag> parse_tags(std::string_view section) {

@@ -170,6 +170,31 @@ TEST(ParseTags, ManyTagsKeepOrderAndValues) {
     }
 }
 
+// The section is split in blocks of 16 bytes (the last one overlapping, short sections byte
+// by byte) and, in a line, ends at the first space. Each piece form, at every offset around
+// those blocks, must split as the piece-by-piece iterator splits it, and a line must take
+// nothing after the space into its tags.
+TEST(ParseTags, BlockSplitAgreesWithTheIterator) {
+    const std::string pieces[] = {"a=b", "", "k", "k=", "=v", "v=x\\sy\\:", "v=\\", "key=a=b", "x\\y=1;z",
+                                  "+draft/reply=0123456789abcdef"};
+    for (std::size_t pad = 0; pad <= 33; ++pad) {
+        for (const std::string& first : pieces) {
+            for (const std::string& second : pieces) {
+                const std::string section = std::string(pad, 'p') + "=1;" + first + ";" + second;
+                SCOPED_TRACE(section);
+                std::vector<Tag> stepped;
+                TagIter iter(section);
+                while (auto tag = iter.next_tag()) stepped.push_back(std::move(*tag));
+                ASSERT_EQ(parse_tags(section), stepped);
+                const auto msg = parse_line("@" + section + " :n!u@h PRIVMSG #c :k=v;x\\s=y z;w");
+                ASSERT_TRUE(msg);
+                ASSERT_EQ(msg->tags, stepped);
+                EXPECT_EQ(msg->params, (Params{"#c", "k=v;x\\s=y z;w"}));
+            }
+        }
+    }
+}
+
 TEST(ParseTags, IteratorStopsAndStaysStopped) {
     TagIter iter("a;;b=1;");
     EXPECT_EQ(iter.next_tag(), (Tag{"a", std::nullopt}));
