@@ -91,11 +91,38 @@ inline std::size_t find_either(std::string_view text, std::size_t i, char a, cha
     return i;
 }
 
+// Whether the n bytes at a and b are the same. Up to 16 bytes are compared as two
+// overlapping words, without a library call.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+    if (n >= 8) {
+        if (n > 16) return std::memcmp(a, b, n) == 0;
+        return ((load8(a) ^ load8(b)) | (load8(a + n - 8) ^ load8(b + n - 8))) == 0;
+    }
+    if (n >= 4) {
+        std::uint32_t a1, b1, a2, b2;
+        std::memcpy(&a1, a, 4);
+        std::memcpy(&b1, b, 4);
+        std::memcpy(&a2, a + n - 4, 4);
+        std::memcpy(&b2, b + n - 4, 4);
+        return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 // Overwrites `out` with `text`, keeping its buffer. Clear and append skip the overlap handling
 // of assign, which a copy out of a received line never needs.
 inline void copy_into(std::string& out, std::string_view text) {
     out.clear();
     out.append(text.data(), text.size());
+}
+
+// copy_into for a field that mostly holds the same text from line to line (a tag key,
+// the command): an equal text is left as it is.
+inline void keep_or_copy(std::string& out, std::string_view text) {
+    if (out.size() == text.size() && same_bytes(out.data(), text.data(), text.size())) return;
+    copy_into(out, text);
 }
 
 }  // namespace tessel::byte_scan

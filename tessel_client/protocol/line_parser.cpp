@@ -87,7 +87,7 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
 
     const std::size_t end = scan_to(line, pos, ' ');
     if (end == pos) return false;
-    byte_scan::copy_into(msg.command, line.substr(pos, end - pos));
+    byte_scan::keep_or_copy(msg.command, line.substr(pos, end - pos));
     pos = end;
 
     // Find the parameters first, so the list is allocated once at its final size

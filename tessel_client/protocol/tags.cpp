@@ -65,7 +65,7 @@ void unescape_tag_value(std::string_view raw, std::string& out) {
 
 // Fills `tag` whole; a tag reused from an earlier line keeps its buffers.
 void fill_tag(const Piece& piece, Tag& tag) {
-    byte_scan::copy_into(tag.key, std::string_view(piece.key, piece.key_len));
+    byte_scan::keep_or_copy(tag.key, std::string_view(piece.key, piece.key_len));
     if (piece.value_len == 0) {
         tag.value.reset();
         return;

@@ -27,6 +27,26 @@ TEST(ByteScan, FindsFirstMatchAtEveryOffset) {
     }
 }
 
+// Short texts are compared as overlapping words: a difference at any place and length must
+// show, and a field is refilled exactly when its text differs.
+TEST(ByteScan, SameBytesAndKeepOrCopy) {
+    for (std::size_t len = 0; len <= 40; ++len) {
+        const std::string a(len, 'k');
+        EXPECT_TRUE(byte_scan::same_bytes(a.data(), std::string(a).data(), len)) << len;
+        for (std::size_t at = 0; at < len; ++at) {
+            std::string b = a;
+            b[at] = '\x80';
+            EXPECT_FALSE(byte_scan::same_bytes(a.data(), b.data(), len)) << len << " at " << at;
+            std::string field = a;
+            byte_scan::keep_or_copy(field, b);
+            EXPECT_EQ(field, b);
+        }
+        std::string field = a + "x";
+        byte_scan::keep_or_copy(field, a);
+        EXPECT_EQ(field, a);
+    }
+}
+
 TEST(ByteScan, ByteBelow) {
     for (int b = 0; b < 256; ++b) {
         for (int lane = 0; lane < 8; ++lane) {
