@@ -98,8 +98,18 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
     Span found[16];
     std::vector<Span> spill;
     std::size_t count = 0;
-    auto add = [&](std::size_t start, std::size_t stop) {
-        const Span span{start, stop - start};
+    for (;;) {
+        pos = skip_spaces(line, pos);
+        if (pos >= line.size()) break;
+        Span span;
+        if (line[pos] == ':') {
+            span = {pos + 1, line.size() - pos - 1};
+            pos = line.size();
+        } else {
+            const std::size_t stop = scan_to(line, pos, ' ');
+            span = {pos, stop - pos};
+            pos = stop;
+        }
         if (count < std::size(found)) {
             found[count] = span;
         } else {
@@ -107,17 +117,6 @@ bool parse_into(std::string_view line, IrcMessage& msg) {
             spill.push_back(span);
         }
         ++count;
-    };
-    for (;;) {
-        pos = skip_spaces(line, pos);
-        if (pos >= line.size()) break;
-        if (line[pos] == ':') {
-            add(pos + 1, line.size());
-            break;
-        }
-        const std::size_t stop = scan_to(line, pos, ' ');
-        add(pos, stop);
-        pos = stop;
     }
     msg.params.resize(count);
     const Span* spans = spill.empty() ? found : spill.data();
