@@ -110,7 +110,7 @@ std::uint64_t MsgidIndex::hash(std::string_view msgid) {
     return h == 0 ? 1 : h;
 }
 
-void MsgidIndex::insert(std::uint64_t hash, MessageKey key) {
+void MsgidIndex::insert(std::uint64_t hash, Entry* entry) {
     if ((size_ + 1) * 2 > slots_.size()) {
         std::vector<Slot> old = std::move(slots_);
         slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
@@ -125,16 +125,16 @@ void MsgidIndex::insert(std::uint64_t hash, MessageKey key) {
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = hash & mask;
     while (slots_[i].hash != 0) i = (i + 1) & mask;
-    slots_[i] = Slot{hash, key};
+    slots_[i] = Slot{hash, entry};
     ++size_;
 }
 
-void MsgidIndex::erase(std::uint64_t hash, MessageKey key) {
+void MsgidIndex::erase(std::uint64_t hash, const Entry* entry) {
     if (size_ == 0) return;
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = hash & mask;
     for (; slots_[i].hash != 0; i = (i + 1) & mask)
-        if (slots_[i].hash == hash && slots_[i].key == key) break;
+        if (slots_[i].hash == hash && slots_[i].entry == entry) break;
     if (slots_[i].hash == 0) return;
     // Linear probing without tombstones: pull later entries of the run back over the hole
     // when their home slot does not lie between the hole and them.
@@ -148,6 +148,23 @@ void MsgidIndex::erase(std::uint64_t hash, MessageKey key) {
     }
     slots_[hole] = Slot{};
     --size_;
+}
+
+void MsgidIndex::clear() {
+    slots_.clear();
+    size_ = 0;
+}
+
+MessageLog::MessageLog(const MessageLog& other)
+    : messages(other.messages), retention(other.retention), crowded_(other.crowded_),
+      crowded_times_(other.crowded_times_) {
+    for (auto& entry : messages)
+        if (entry.second.msgid) by_msgid.insert(MsgidIndex::hash(*entry.second.msgid), &entry);
+}
+
+MessageLog& MessageLog::operator=(const MessageLog& other) {
+    if (this != &other) *this = MessageLog(other);
+    return *this;
 }
 
 bool same_content(const LogMessage& a, const LogMessage& b) {
@@ -184,11 +201,8 @@ bool MessageLog::is_duplicate(const LogMessage& message) {
     return false;
 }
 
-const MessageKey* MessageLog::find_key(std::string_view msgid, std::uint64_t hash) const {
-    return by_msgid.find(hash, [&](const MessageKey& key) {
-        auto it = messages.find(key);
-        return it != messages.end() && it->second.msgid == msgid;
-    });
+MsgidIndex::Entry* MessageLog::find_entry(std::string_view msgid, std::uint64_t hash) const {
+    return by_msgid.find(hash, [&](const MsgidIndex::Entry& entry) { return entry.second.msgid == msgid; });
 }
 
 bool MessageLog::insert(LogMessage&& message) {
@@ -198,7 +212,7 @@ bool MessageLog::insert(LogMessage&& message) {
 
 bool MessageLog::insert_hashed(LogMessage&& message, std::uint64_t id_hash) {
     if (message.msgid) {
-        if (find_key(*message.msgid, id_hash) != nullptr) return false;
+        if (find_entry(*message.msgid, id_hash) != nullptr) return false;
     } else if (is_duplicate(message)) {
         return false;
     }
@@ -214,7 +228,7 @@ bool MessageLog::insert_hashed(LogMessage&& message, std::uint64_t id_hash) {
         erase_oldest();
     }
     const auto pos = messages.emplace(key, std::move(message)).first;
-    if (pos->second.msgid) by_msgid.insert(id_hash, key);
+    if (pos->second.msgid) by_msgid.insert(id_hash, &*pos);
     if (!crowded_times_.empty() && crowded_times_.contains(key.time_ms)) index_crowded(pos->second);
     while (messages.size() > retention) erase_oldest();
     return true;
@@ -236,19 +250,19 @@ void MessageLog::forget_crowded(const LogMessage& m) {
 
 void MessageLog::erase_oldest() {
     auto first = messages.begin();
-    if (first->second.msgid) by_msgid.erase(MsgidIndex::hash(*first->second.msgid), first->first);
+    if (first->second.msgid) by_msgid.erase(MsgidIndex::hash(*first->second.msgid), &*first);
     forget_crowded(first->second);
     messages.erase(first);
 }
 
 LogMessage* MessageLog::find(std::string_view msgid) {
-    const MessageKey* key = find_key(msgid, MsgidIndex::hash(msgid));
-    return key == nullptr ? nullptr : &messages.find(*key)->second;
+    MsgidIndex::Entry* entry = find_entry(msgid, MsgidIndex::hash(msgid));
+    return entry == nullptr ? nullptr : &entry->second;
 }
 
 const LogMessage* MessageLog::find(std::string_view msgid) const {
-    const MessageKey* key = find_key(msgid, MsgidIndex::hash(msgid));
-    return key == nullptr ? nullptr : &messages.find(*key)->second;
+    const MsgidIndex::Entry* entry = find_entry(msgid, MsgidIndex::hash(msgid));
+    return entry == nullptr ? nullptr : &entry->second;
 }
 
 const LogMessage* MessageLog::newest() const {

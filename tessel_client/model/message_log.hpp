@@ -20,28 +20,33 @@
 
 namespace tessel {
 
-// The msgid index: msgid -> key, as an open-addressing hash table of (hash, key) slots. It
-// holds no strings: the msgid of a stored message is in the message, and a lookup checks a
-// hash match against it. One lookup touches a slot or two in one array instead of walking
-// string compares through a tree (or chasing list nodes), which matters once the logs of all
-// channels no longer fit the caches. The snapshot lists the msgids sorted when it writes them.
+// The msgid index: msgid -> stored message, as an open-addressing hash table of (hash, entry)
+// slots. It holds no strings: the msgid of a stored message is in the message, and a lookup
+// checks a hash match against it. One lookup touches a slot or two in one array instead of
+// walking string compares through a tree (or chasing list nodes), which matters once the logs
+// of all channels no longer fit the caches; sixteen-byte slots keep that array small. Entries
+// of a MessageMap stay where they are while stored, so the index can point at them. The
+// snapshot lists the msgids sorted when it writes them.
 class MsgidIndex {
 public:
+    using Entry = MessageMap::value_type;
+
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
 
     static std::uint64_t hash(std::string_view msgid);
-    // The first stored key under `hash` that `matches` accepts, if any.
+    // The first stored entry under `hash` that `matches` accepts, if any.
     template <class Matches>
-    const MessageKey* find(std::uint64_t hash, Matches&& matches) const {
+    Entry* find(std::uint64_t hash, Matches&& matches) const {
         if (size_ == 0) return nullptr;
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = hash & mask; slots_[i].hash != 0; i = (i + 1) & mask)
-            if (slots_[i].hash == hash && matches(slots_[i].key)) return &slots_[i].key;
+            if (slots_[i].hash == hash && matches(*slots_[i].entry)) return slots_[i].entry;
         return nullptr;
     }
-    void insert(std::uint64_t hash, MessageKey key);
-    void erase(std::uint64_t hash, MessageKey key);
+    void insert(std::uint64_t hash, Entry* entry);
+    void erase(std::uint64_t hash, const Entry* entry);
+    void clear();
     // Starts loading the slot a lookup under `hash` reads first.
     void prefetch(std::uint64_t hash) const {
         if (slots_.empty()) return;
@@ -58,7 +63,7 @@ public:
 private:
     struct Slot {
         std::uint64_t hash = 0;  // 0: empty (hash() never returns 0)
-        MessageKey key;
+        Entry* entry = nullptr;
     };
     std::vector<Slot> slots_;  // a power of two in size, at most half full
     std::size_t size_ = 0;
@@ -67,10 +72,15 @@ private:
 class MessageLog {
 public:
     MessageMap messages;  // oldest first
-    MsgidIndex by_msgid;                        // msgid -> key of every stored message with a msgid
-    std::uint64_t retention = 1;                              // at least 1
+    MsgidIndex by_msgid;  // msgid -> every stored message with a msgid
+    std::uint64_t retention = 1;  // at least 1
 
     explicit MessageLog(std::uint64_t retention = 1) : retention(retention < 1 ? 1 : retention) {}
+    // A copy indexes its own messages.
+    MessageLog(const MessageLog& other);
+    MessageLog& operator=(const MessageLog& other);
+    MessageLog(MessageLog&&) noexcept = default;
+    MessageLog& operator=(MessageLog&&) noexcept = default;
 
     // Stores the message and trims to `retention`; false (log unchanged) for a duplicate.
     // True also when the trimming removed the new message again at once.
@@ -108,7 +118,7 @@ private:
     std::unordered_multimap<std::uint64_t, MessageKey> crowded_;  // fingerprint -> key
     std::unordered_map<std::uint64_t, std::size_t> crowded_times_;  // time_ms -> messages indexed
 
-    const MessageKey* find_key(std::string_view msgid, std::uint64_t hash) const;
+    MsgidIndex::Entry* find_entry(std::string_view msgid, std::uint64_t hash) const;
     bool is_duplicate(const LogMessage& message);
     void index_crowded(const LogMessage& message);
     void forget_crowded(const LogMessage& message);

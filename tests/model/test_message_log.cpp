@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "tessel_client/model/message_log.hpp"
 
@@ -149,23 +150,25 @@ TEST(MessageLog, LogFilledByHandStillDeduplicates) {
 TEST(MsgidIndex, CollidingAndWrappingRunsSurviveErasure) {
     const std::uint64_t last = 15;  // the last slot of the initial 16-slot table
     const std::uint64_t hashes[] = {last, last + 16, last + 32, 14, 1, 16 + 1, last, 2};
+    std::vector<MsgidIndex::Entry> entries;
+    for (std::uint64_t i = 0; i < 1001; ++i) entries.emplace_back(MessageKey{i, i}, LogMessage{});
     for (std::size_t erased = 0; erased < std::size(hashes); ++erased) {
         MsgidIndex index;
-        for (std::uint64_t i = 0; i < std::size(hashes); ++i) index.insert(hashes[i], MessageKey{i, i});
-        index.erase(hashes[erased], MessageKey{erased, erased});
-        index.erase(hashes[erased], MessageKey{99, 99});  // not there: no change
+        for (std::uint64_t i = 0; i < std::size(hashes); ++i) index.insert(hashes[i], &entries[i]);
+        index.erase(hashes[erased], &entries[erased]);
+        index.erase(hashes[erased], &entries[99]);  // not there: no change
         EXPECT_EQ(index.size(), std::size(hashes) - 1);
         for (std::uint64_t i = 0; i < std::size(hashes); ++i) {
-            const MessageKey key{i, i};
-            const MessageKey* found = index.find(hashes[i], [&](const MessageKey& k) { return k == key; });
+            const MsgidIndex::Entry* found =
+                index.find(hashes[i], [&](const MsgidIndex::Entry& e) { return &e == &entries[i]; });
             EXPECT_EQ(found != nullptr, i != erased) << "erased " << erased << ", looking for " << i;
         }
     }
     // Growing keeps every entry.
     MsgidIndex big;
-    for (std::uint64_t i = 1; i <= 1000; ++i) big.insert(i * 16, MessageKey{i, 0});
+    for (std::uint64_t i = 1; i <= 1000; ++i) big.insert(i * 16, &entries[i]);
     for (std::uint64_t i = 1; i <= 1000; ++i)
-        ASSERT_NE(big.find(i * 16, [&](const MessageKey& k) { return k.time_ms == i; }), nullptr) << i;
+        ASSERT_EQ(big.find(i * 16, [&](const MsgidIndex::Entry& e) { return e.first.time_ms == i; }), &entries[i]) << i;
 }
 
 TEST(MessageLog, OutOfOrderInsertKeepsKeyOrder) {
