@@ -106,7 +106,7 @@ std::optional<Tag> TagIter::next_tag() {
 namespace {
 
 // Where the bytes that split a tag section (";", "=", "\\") and a space lie in a block of up
-// to 16 bytes: bit k for byte k.
+// to 32 bytes: bit k for byte k.
 struct Marks {
     unsigned splits, space;
 };
@@ -121,20 +121,32 @@ inline Marks marks_bytewise(const char* p, std::size_t len) {
     return m;
 }
 
+#if defined(__SSE2__)
+inline Marks marks16(const char* p) {
+    const __m128i v = byte_scan::load16(p);
+    const __m128i splits = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(';')), _mm_cmpeq_epi8(v, _mm_set1_epi8('='))),
+        _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+    return {byte_scan::mask16(splits), byte_scan::mask16(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')))};
+}
+
+inline Marks marks32(const char* p) {
+    const Marks lo = marks16(p), hi = marks16(p + 16);
+    return {lo.splits | hi.splits << 16, lo.space | hi.space << 16};
+}
+#endif
+
 // The block of `text` starting at `i`: 16 bytes, or what is left of the text.
 inline Marks marks_at(std::string_view text, std::size_t i) {
     const char* p = text.data();
     const std::size_t n = text.size();
 #if defined(__SSE2__)
+    if (i + 16 <= n) return marks16(p + i);
     if (n >= 16) {
         // The last block overlaps the one before; its bytes already seen are shifted out.
-        const std::size_t at = i + 16 <= n ? i : n - 16;
-        const unsigned shift = static_cast<unsigned>(i - at);
-        const __m128i v = byte_scan::load16(p + at);
-        const __m128i splits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(';')),
-                                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('='))),
-                                            _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
-        return {byte_scan::mask16(splits) >> shift, byte_scan::mask16(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))) >> shift};
+        const unsigned shift = static_cast<unsigned>(i - (n - 16));
+        const Marks m = marks16(p + n - 16);
+        return {m.splits >> shift, m.space >> shift};
     }
 #endif
     return marks_bytewise(p + i, n - i < 16 ? n - i : 16);
@@ -149,7 +161,7 @@ std::size_t scan_pieces(std::string_view text, std::size_t from, Add add) {
     const char* p = text.data();
     std::size_t start = from;  // of the current piece
     std::size_t equals = npos;  // its first "=", if any yet
-    bool escaped = false;       // a "\" after that "="
+    bool escaped = false;       // a "\\" after that "="
     const auto close = [&](std::size_t end) {
         if (end == start) return;  // an empty piece
         Piece piece{p + start, end - start, p + end, 0, escaped};
@@ -160,8 +172,9 @@ std::size_t scan_pieces(std::string_view text, std::size_t from, Add add) {
         }
         add(piece);
     };
-    for (std::size_t i = from; i < text.size(); i += 16) {
-        const Marks m = marks_at(text, i);
+    // Takes the block at `i`; true when the section ends in it (at `end`).
+    std::size_t end = text.size();
+    const auto block = [&](const Marks& m, std::size_t i) {
         unsigned events = m.splits;
         if (StopAtSpace && m.space) events &= (m.space & -m.space) - 1;  // only those before it
         for (; events; events &= events - 1) {
@@ -179,13 +192,19 @@ std::size_t scan_pieces(std::string_view text, std::size_t from, Add add) {
             }
         }
         if (StopAtSpace && m.space) {
-            const std::size_t end = i + static_cast<std::size_t>(__builtin_ctz(m.space));
-            close(end);
-            return end;
+            end = i + static_cast<std::size_t>(__builtin_ctz(m.space));
+            return true;
         }
-    }
-    close(text.size());
-    return text.size();
+        return false;
+    };
+    std::size_t i = from;
+    bool ended = false;
+#if defined(__SSE2__)
+    for (; !ended && i + 32 <= text.size(); i += 32) ended = block(marks32(p + i), i);
+#endif
+    for (; !ended && i < text.size(); i += 16) ended = block(marks_at(text, i), i);
+    close(end);
+    return end;
 }
 
 // Fills `tags` whole from a section (see scan_pieces), reusing its elements.

@@ -170,8 +170,8 @@ TEST(ParseTags, ManyTagsKeepOrderAndValues) {
     }
 }
 
-// The section is split in blocks of 16 bytes (the last one overlapping, short sections byte
-// by byte) and, in a line, ends at the first space. Each piece form, at every offset around
+// The section is split in blocks of 32 and 16 bytes (the last one overlapping, short sections
+// byte by byte) and, in a line, ends at the first space. Each piece form, at every offset around
 // those blocks, must split as the piece-by-piece iterator splits it, and a line must take
 // nothing after the space into its tags.
 TEST(ParseTags, BlockSplitAgreesWithTheIterator) {
