@@ -257,9 +257,20 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
 
 }  // namespace
 
+namespace {
+
+constexpr auto kAsciiWordChars = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0; c < 128; ++c)
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   std::string_view("[]\\`_^{|}-").find(static_cast<char>(c)) != std::string_view::npos;
+    return table;
+}();
+
+}  // namespace
+
 bool is_word_char(char32_t c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    if (c < 0x80) return std::string_view("[]\\`_^{|}-").find(static_cast<char>(c)) != std::string_view::npos;
+    if (c < 0x80) return kAsciiWordChars[c];
     return is_alphabetic(c) || is_numeric(c);
 }
 
@@ -341,13 +352,20 @@ bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_v
         std::size_t resume = at + 1;
         if (matches_at(at)) {
             const std::size_t end = at + n;
-            std::optional<char32_t> before = at > 0 ? char_before(text, at) : std::nullopt;
-            std::optional<char32_t> after;
-            if (end < text.size()) {
+            // An ASCII neighbour (the usual case) is judged by its byte alone.
+            auto boundary_before = [&] {
+                if (at == 0) return true;
+                const auto b = static_cast<unsigned char>(text[at - 1]);
+                return b < 0x80 ? !is_word_char(fold[b]) : is_word_boundary(fold, char_before(text, at));
+            };
+            auto boundary_after = [&] {
+                if (end >= text.size()) return true;
+                const auto b = static_cast<unsigned char>(text[end]);
+                if (b < 0x80) return !is_word_char(fold[b]);
                 std::size_t pos = end;
-                after = utf8_next(text, pos);
-            }
-            if (is_word_boundary(fold, before) && is_word_boundary(fold, after)) return true;
+                return is_word_boundary(fold, utf8_next(text, pos));
+            };
+            if (boundary_before() && boundary_after()) return true;
             resume = end;  // the search resumes after a rejected occurrence
         }
         at = byte_scan::find_either(text, resume, first_byte, second_byte);
