@@ -18,6 +18,31 @@ namespace {
 
 using Changes = std::vector<Change>;
 
+const std::array<unsigned char, 256>& byte_fold(CaseMapping mapping);
+
+// A name folded for a lookup (what irc_fold gives), kept on the stack for the usual length.
+class FoldedKey {
+public:
+    FoldedKey(CaseMapping mapping, std::string_view name) {
+        char* out = inline_;
+        if (name.size() > sizeof inline_) {
+            long_.resize(name.size());
+            out = long_.data();
+        }
+        const auto& fold = byte_fold(mapping);
+        for (std::size_t i = 0; i < name.size(); ++i) out[i] = static_cast<char>(fold[static_cast<unsigned char>(name[i])]);
+        view_ = std::string_view(out, name.size());
+    }
+    FoldedKey(const FoldedKey&) = delete;
+    FoldedKey& operator=(const FoldedKey&) = delete;
+    std::string_view view() const { return view_; }
+
+private:
+    char inline_[64];
+    std::string long_;
+    std::string_view view_;
+};
+
 std::optional<std::string> owned(std::optional<std::string_view> v) {
     if (!v) return std::nullopt;
     return std::string(*v);
@@ -165,6 +190,13 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
     std::string_view target = m.params[0];
     std::size_t skip = 0;
     while (skip < target.size()) {
+        // An ASCII byte (the usual case) is its own character.
+        const auto byte = static_cast<unsigned char>(target[skip]);
+        if (byte < 0x80) {
+            if (isupport.statusmsg.find(static_cast<char>(byte)) == std::string::npos) break;
+            ++skip;
+            continue;
+        }
         std::size_t pos = skip;
         auto c = utf8_next(target, pos);
         if (!c || !isupport.is_statusmsg_char(*c)) break;
@@ -172,8 +204,13 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
     }
     const std::string_view stripped = target.substr(skip);
     // The channel is found first so that its msgid index slot loads while the message is built.
-    const bool to_channel = isupport.is_channel(stripped);
-    auto channel = to_channel ? model.channels.find(irc_fold(cm, stripped)) : model.channels.end();
+    const bool to_channel = !stripped.empty() && static_cast<unsigned char>(stripped[0]) < 0x80
+                                ? (isupport.chantypes.empty() ? std::string_view("#&")
+                                                              : std::string_view(isupport.chantypes))
+                                          .find(stripped[0]) != std::string_view::npos
+                                : isupport.is_channel(stripped);
+    auto channel = model.channels.end();
+    if (to_channel) channel = model.channels.find(FoldedKey(cm, stripped).view());
     const ChatTags tags(m.tags);
     std::uint64_t msgid_hash = 0;  // hashed once: for the prefetch and then for the insert
     if (auto id = ChatTags::value(m.tags, tags.msgid)) {
