@@ -141,12 +141,8 @@ std::optional<std::uint64_t> parse_usual_form(const char* t) {
     return static_cast<std::uint64_t>(ms);
 }
 
-}  // namespace
-
-std::optional<std::uint64_t> parse_server_time(std::string_view text) {
-    if (text.size() == 24) {
-        if (auto usual = parse_usual_form(text.data())) return usual;
-    }
+// Any other shape; kept out of line so the usual form's caller stays small.
+[[gnu::noinline]] std::optional<std::uint64_t> parse_general_form(std::string_view text) {
     if (text.empty() || text.back() != 'Z') return std::nullopt;
     const std::size_t t = text.find('T');
     if (t == npos || t == text.size() - 1) return std::nullopt;
@@ -179,6 +175,15 @@ std::optional<std::uint64_t> parse_server_time(std::string_view text) {
     for (std::size_t i = fraction.size(); i < 3; ++i) millis *= 10;
 
     return to_unix_ms(*year, *month, *day, *hours, *minutes, *seconds, millis);
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> parse_server_time(std::string_view text) {
+    if (text.size() == 24) {
+        if (auto usual = parse_usual_form(text.data())) return usual;
+    }
+    return parse_general_form(text);
 }
 
 std::string format_server_time(std::uint64_t ms) {
