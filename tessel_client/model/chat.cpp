@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
+#include <tuple>
 
 #include "tessel_client/protocol/byte_scan.hpp"
 #include "tessel_client/protocol/ctcp.hpp"
@@ -217,15 +219,17 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
         msgid_hash = channel != model.channels.end() ? channel->second.log.prefetch(*id) : MsgidIndex::hash(*id);
     }
 
-    LogMessage msg;
-    msg.sender = std::string(source_nick(m));
-
     std::uint64_t time = ctx.unix_ms;
     if (auto stamp = ChatTags::value(m.tags, tags.time)) {
         if (auto parsed = parse_server_time(*stamp)) time = *parsed;
     }
     if (time > ctx.unix_ms) ctx.unix_ms = time;
-    msg.key = MessageKey{time, model.next_seq++};
+    // Built where the log keeps it, so a stored message is never moved.
+    auto entry = std::make_unique<MessageMap::value_type>(
+        std::piecewise_construct, std::forward_as_tuple(MessageKey{time, model.next_seq++}), std::forward_as_tuple());
+    LogMessage& msg = entry->second;
+    msg.key = entry->first;
+    msg.sender = std::string(source_nick(m));
 
     TakenStrings taken;
     IrcMessage* const spare = ctx.spare;
@@ -268,7 +272,7 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
         const bool mention = counted && mentions_nick(cm, model.me.nick, text);
         const MessageKey key = msg.key;
         taken.fill(msg);
-        if (!channel->second.log.insert_hashed(std::move(msg), msgid_hash)) {
+        if (!channel->second.log.insert_entry(entry, msgid_hash)) {
             taken.give_back(msg);  // insert leaves a refused message untouched
             return;
         }
@@ -284,7 +288,7 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
     Conversation& conv = model.conversation_entry(irc_fold(cm, name), name);
     const MessageKey key = msg.key;
     taken.fill(msg);
-    if (!conv.log.insert_hashed(std::move(msg), msgid_hash)) {
+    if (!conv.log.insert_entry(entry, msgid_hash)) {
         taken.give_back(msg);
         return;
     }

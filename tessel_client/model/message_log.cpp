@@ -211,12 +211,20 @@ bool MessageLog::insert(LogMessage&& message) {
 }
 
 bool MessageLog::insert_hashed(LogMessage&& message, std::uint64_t id_hash) {
+    auto entry = std::make_unique<MessageMap::value_type>(message.key, std::move(message));
+    if (insert_entry(entry, id_hash)) return true;
+    message = std::move(entry->second);  // a refused message goes back as it came
+    return false;
+}
+
+bool MessageLog::insert_entry(std::unique_ptr<MessageMap::value_type>& entry, std::uint64_t id_hash) {
+    const LogMessage& message = entry->second;
     if (message.msgid) {
         if (find_entry(*message.msgid, id_hash) != nullptr) return false;
     } else if (is_duplicate(message)) {
         return false;
     }
-    const MessageKey key = message.key;
+    const MessageKey key = entry->first;
     // Messages mostly arrive in key order, so the end is the usual place.
     const bool appending = messages.empty() || messages.rbegin()->first < key;
     if (!appending && messages.contains(key)) return false;  // keys are unique by seq; keep the stored one
@@ -224,10 +232,13 @@ bool MessageLog::insert_hashed(LogMessage&& message, std::uint64_t id_hash) {
     // A full log gives up its oldest message for the new one. A message older than everything
     // would be stored and trimmed again at once: the log stays as it is.
     if (messages.size() == retention) {
-        if (key < messages.begin()->first) return true;
+        if (key < messages.begin()->first) {
+            entry.reset();
+            return true;
+        }
         erase_oldest();
     }
-    const auto pos = messages.emplace(key, std::move(message)).first;
+    const auto pos = messages.emplace_entry(entry).first;
     if (pos->second.msgid) by_msgid.insert(id_hash, &*pos);
     if (!crowded_times_.empty() && crowded_times_.contains(key.time_ms)) index_crowded(pos->second);
     while (messages.size() > retention) erase_oldest();

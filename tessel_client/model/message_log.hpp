@@ -6,6 +6,7 @@
 #include <functional>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,6 +92,9 @@ public:
     // The same with the msgid's hash already known (as prefetch returned it; 0 without msgid),
     // so a message's msgid is hashed once on its way in.
     bool insert_hashed(LogMessage&& message, std::uint64_t msgid_hash);
+    // The same for a message built in its entry (key and message key equal), so it is not moved
+    // again: the entry is taken over when the result is true and left as it is for a duplicate.
+    bool insert_entry(std::unique_ptr<MessageMap::value_type>& entry, std::uint64_t msgid_hash);
     LogMessage* find(std::string_view msgid);
     const LogMessage* find(std::string_view msgid) const;
 

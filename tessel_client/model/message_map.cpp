@@ -88,18 +88,26 @@ MessageMap::const_iterator MessageMap::find(const MessageKey& key) const {
 }
 
 std::pair<MessageMap::iterator, bool> MessageMap::emplace(const MessageKey& key, LogMessage&& message) {
-    // The usual case first: a key after every stored one goes to the end of the last run.
-    if (chunks_.empty() || chunks_.back().last_key() < key) {
-        return insert_new(chunks_.size(), 0, key, std::move(message));
+    if (!chunks_.empty() && !(chunks_.back().last_key() < key)) {  // refuse a taken key before building
+        const auto [chunk, slot] = locate(key);
+        if (chunks_[chunk].at(slot).key == key) return {iterator(this, chunk, slot), false};
     }
+    auto entry = std::make_unique<value_type>(key, std::move(message));
+    return emplace_entry(entry);
+}
+
+std::pair<MessageMap::iterator, bool> MessageMap::emplace_entry(std::unique_ptr<value_type>& entry) {
+    const MessageKey& key = entry->first;
+    // The usual case first: a key after every stored one goes to the end of the last run.
+    if (chunks_.empty() || chunks_.back().last_key() < key) return insert_new(chunks_.size(), 0, entry);
     const auto [chunk, slot] = locate(key);
     if (chunks_[chunk].at(slot).key == key) return {iterator(this, chunk, slot), false};
-    return insert_new(chunk, slot, key, std::move(message));
+    return insert_new(chunk, slot, entry);
 }
 
 std::pair<MessageMap::iterator, bool> MessageMap::insert_new(std::size_t chunk, std::size_t slot,
-                                                             const MessageKey& key, LogMessage&& message) {
-    auto entry = std::make_unique<value_type>(key, std::move(message));
+                                                             std::unique_ptr<value_type>& entry) {
+    const MessageKey key = entry->first;
     if (chunk == chunks_.size()) {  // after everything: the end of the last run, or a new run
         if (chunks_.empty() || chunks_.back().size() == kChunk) {
             Chunk fresh;

@@ -128,6 +128,9 @@ public:
 
     // Stores the message under `key` unless the key is taken; as std::map::emplace.
     std::pair<iterator, bool> emplace(const MessageKey& key, LogMessage&& message);
+    // The same for an entry built by the caller: taken over when stored, left as it is when
+    // its key is taken.
+    std::pair<iterator, bool> emplace_entry(std::unique_ptr<value_type>& entry);
     std::pair<iterator, bool> emplace(const MessageKey& key, const LogMessage& message) {
         return emplace(key, LogMessage(message));
     }
@@ -143,7 +146,7 @@ private:
 
     // The position of the first key not less than `key`, as (chunk, slot).
     std::pair<std::size_t, std::size_t> locate(const MessageKey& key) const;
-    std::pair<iterator, bool> insert_new(std::size_t chunk, std::size_t slot, const MessageKey& key, LogMessage&& message);
+    std::pair<iterator, bool> insert_new(std::size_t chunk, std::size_t slot, std::unique_ptr<value_type>& entry);
 };
 
 }  // namespace tessel
