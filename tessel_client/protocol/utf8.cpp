@@ -124,9 +124,12 @@ bool utf8_valid(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     for (std::size_t i = skip_ascii(p, n, 0); i < n; i = skip_ascii(p, n, i)) {
-        const Decoded d = decode(p + i, n - i);
-        if (!d.valid) return false;
-        i += d.len;
+        // Characters one at a time while no ASCII comes between them.
+        do {
+            const Decoded d = decode(p + i, n - i);
+            if (!d.valid) return false;
+            i += d.len;
+        } while (i < n && p[i] >= 0x80);
     }
     return true;
 }

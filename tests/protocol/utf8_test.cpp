@@ -57,7 +57,8 @@ TEST(Utf8, BoundariesOfValidity) {
 TEST(Utf8, ValidAtEveryOffsetAndLength) {
     const std::string pieces[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
                                   "\xE2\x82",  "\xF0\x9F\x98", "\x80",             "\xFF",
-                                  "\xED\xA0\x80", "\xC3"};
+                                  "\xED\xA0\x80", "\xC3",         "\xC3\xA9\xE2\x82\xAC",
+                                  "\xC3\xA9\xE2\x82"};
     for (const std::string& piece : pieces) {
         for (std::size_t len = piece.size(); len <= 70; ++len) {
             for (std::size_t at = 0; at + piece.size() <= len; ++at) {
