@@ -13,13 +13,14 @@ Model Model::make(std::string nick, std::uint64_t retention) {
 }
 
 Person& Model::person_entry(std::string key, std::string_view nick) {
-    auto it = people.find(key);
-    if (it != people.end()) return it->second;
+    // One walk down the tree finds the person or the place for a new one.
+    auto it = people.lower_bound(key);
+    if (it != people.end() && it->first == key) return it->second;
     mark_candidate(key);
     ++index_.people;
     Person person;
     person.nick = std::string(nick);
-    return people.emplace(std::move(key), std::move(person)).first->second;
+    return people.emplace_hint(it, std::move(key), std::move(person))->second;
 }
 
 Channel& Model::channel_entry(std::string key, std::string_view name) {
@@ -41,12 +42,12 @@ Conversation& Model::conversation_entry(std::string key, std::string_view nick) 
 }
 
 Member& Model::member_entry(std::string_view channel_key, Channel& channel, std::string_view nick_key) {
-    auto it = channel.members.find(nick_key);
-    if (it != channel.members.end()) return it->second;
+    auto it = channel.members.lower_bound(nick_key);
+    if (it != channel.members.end() && it->first == nick_key) return it->second;
     index_add(nick_key, channel_key);
     ++index_.memberships;
-    index_.candidates.erase(std::string(nick_key));  // a member is known until it leaves
-    return channel.members.emplace(std::string(nick_key), Member{}).first->second;
+    if (!index_.candidates.empty()) index_.candidates.erase(std::string(nick_key));  // a member is known until it leaves
+    return channel.members.emplace_hint(it, std::string(nick_key), Member{})->second;
 }
 
 bool Model::erase_member(std::string_view channel_key, Channel& channel, std::string_view nick_key) {
