@@ -56,7 +56,7 @@ std::vector<Change> quit_member_changes(const Model& model, const std::vector<st
 std::vector<std::string> Model::remove_nick_from_channels(std::string_view key) {
     if (!index_in_sync()) rebuild_index();
     std::vector<std::string> held;
-    auto entry = index_.channels_of.find(std::string(key));
+    auto entry = index_.channels_of.find(key);
     if (entry == index_.channels_of.end()) return held;
     for (const std::string& channel_key : entry->second) {  // sorted, so in key order
         auto channel = channels.find(channel_key);
@@ -145,7 +145,7 @@ void Model::prune_unknown_nicks() {
     if (!index_in_sync()) rebuild_index();
     // A record kept for a reason other than being known (the own nick's person, a WHOIS still
     // arriving) stays a candidate: that reason can end without any membership changing.
-    auto examine = [this](const std::string& key, std::unordered_set<std::string>& keep) {
+    auto examine = [this](const std::string& key, decltype(index_.candidates)& keep) {
         if (is_known(key)) return;
         if (auto person = people.find(key); person != people.end()) {
             if (person->second.nick == me.nick) {
@@ -164,7 +164,7 @@ void Model::prune_unknown_nicks() {
             }
         }
     };
-    std::unordered_set<std::string> keep;
+    decltype(index_.candidates) keep;
     if (index_.full) {
         std::vector<std::string> keys;
         for (const auto& [key, person] : people) keys.push_back(key);

@@ -46,7 +46,9 @@ Member& Model::member_entry(std::string_view channel_key, Channel& channel, std:
     if (it != channel.members.end() && it->first == nick_key) return it->second;
     index_add(nick_key, channel_key);
     ++index_.memberships;
-    if (!index_.candidates.empty()) index_.candidates.erase(std::string(nick_key));  // a member is known until it leaves
+    if (!index_.candidates.empty()) {  // a member is known until it leaves
+        if (auto known = index_.candidates.find(nick_key); known != index_.candidates.end()) index_.candidates.erase(known);
+    }
     return channel.members.emplace_hint(it, std::string(nick_key), Member{})->second;
 }
 
@@ -117,13 +119,15 @@ void Model::rebuild_index() {
 }
 
 void Model::index_add(std::string_view nick_key, std::string_view channel_key) {
-    auto& keys = index_.channels_of[std::string(nick_key)];
+    auto found = index_.channels_of.find(nick_key);
+    if (found == index_.channels_of.end()) found = index_.channels_of.try_emplace(std::string(nick_key)).first;
+    auto& keys = found->second;
     auto pos = std::lower_bound(keys.begin(), keys.end(), channel_key);
     if (pos == keys.end() || *pos != channel_key) keys.insert(pos, std::string(channel_key));
 }
 
 void Model::index_remove(std::string_view nick_key, std::string_view channel_key) {
-    auto it = index_.channels_of.find(std::string(nick_key));
+    auto it = index_.channels_of.find(nick_key);
     if (it == index_.channels_of.end()) return;
     auto& keys = it->second;
     auto pos = std::lower_bound(keys.begin(), keys.end(), channel_key);
@@ -134,13 +138,13 @@ void Model::index_remove(std::string_view nick_key, std::string_view channel_key
 const std::vector<std::string>& Model::channels_of(std::string_view nick_key) {
     static const std::vector<std::string> none;
     if (!index_in_sync()) rebuild_index();
-    auto it = index_.channels_of.find(std::string(nick_key));
+    auto it = index_.channels_of.find(nick_key);
     return it == index_.channels_of.end() ? none : it->second;
 }
 
 bool Model::is_known(std::string_view key) const {
     if (conversations.contains(key)) return true;
-    return index_.channels_of.contains(std::string(key));
+    return index_.channels_of.contains(key);
 }
 
 void Model::mark_candidate(std::string_view key) {

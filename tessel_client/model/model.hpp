@@ -126,8 +126,13 @@ struct WhoisRecord {
 // Kept by the Model's own operations; a member map changed behind its back is noticed by
 // the size check and answered with a rebuild.
 struct MembershipIndex {
-    std::unordered_map<std::string, std::vector<std::string>> channels_of;  // nick -> sorted keys
-    std::unordered_set<std::string> candidates;  // keys to examine at the next pruning
+    // Looked up by string_view, without building a string for every lookup.
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
+    };
+    std::unordered_map<std::string, std::vector<std::string>, KeyHash, std::equal_to<>> channels_of;  // nick -> sorted keys
+    std::unordered_set<std::string, KeyHash, std::equal_to<>> candidates;  // keys to examine at the next pruning
     std::size_t memberships = 0;
     std::size_t people = 0;
     std::size_t whois = 0;
