@@ -50,7 +50,7 @@ inline std::size_t find_lanes(std::string_view text, std::size_t i, Lanes lanes,
     for (; i + 16 <= n; i += 16) {
         if (const unsigned m = mask16(lanes(load16(p + i)))) return i + low_bit(m);
     }
-    if (i >= n) return n;
+    if (i >= n) return i;  // as the byte loops do for a start past the end
     if (n >= 16) {
         const unsigned m = mask16(lanes(load16(p + n - 16))) >> (i - (n - 16));
         return m ? i + low_bit(m) : n;

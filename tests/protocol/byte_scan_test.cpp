@@ -14,6 +14,7 @@ TEST(ByteScan, FindsFirstMatchAtEveryOffset) {
             const std::string none(len, filler);
             EXPECT_EQ(byte_scan::find(none, 0, ';'), len);
             EXPECT_EQ(byte_scan::find_either(none, 0, ';', '='), len);
+            EXPECT_EQ(byte_scan::find(none, len + 1, ';'), len + 1);  // a start past the end comes back
             for (std::size_t at = 0; at < len; ++at) {
                 std::string text = none;
                 text[at] = ';';
