@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tessel_client/model/boxed.hpp"
+#include "tessel_client/model/lazy_map.hpp"
 #include "tessel_client/protocol/message.hpp"
 
 namespace tessel {
@@ -85,7 +86,7 @@ struct LogMessage {
     bool own = false;
     std::optional<std::string> reply_to;
     // emoji -> folded nicks in the order they reacted; never an empty list
-    std::map<std::string, std::vector<std::string>, std::less<>> reactions;
+    LazyMap<std::map<std::string, std::vector<std::string>, std::less<>>> reactions;  // mostly empty: no storage then
     Boxed<LinkPreview> link_preview;  // rarely set: kept out of line
     bool redacted = false;
     bool operator==(const LogMessage&) const = default;
