@@ -123,7 +123,10 @@ void write_message(const LogMessage& m, Out& out) {
     out += ",\"own\":";
     write_json_bool(m.own, out);
     out += ",\"reply_to\":";
-    write_json_optional_text(m.reply_to, out);
+    if (m.reply_to)
+        write_json_text(*m.reply_to, out);
+    else
+        out += "null";
     out += ",\"reactions\":";
     write_map(m.reactions, out, [&](const std::vector<std::string>& nicks) { write_json_text_list(nicks, out); });
     out += ",\"link_preview\":";

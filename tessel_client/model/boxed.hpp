@@ -3,7 +3,9 @@
 // record (and every cache line it touches) stays small. Reads like std::optional.
 #pragma once
 
+#include <concepts>
 #include <memory>
+#include <type_traits>
 #include <optional>
 #include <utility>
 
@@ -24,6 +26,17 @@ public:
     Boxed& operator=(Boxed&&) noexcept = default;
     Boxed& operator=(std::nullopt_t) {
         value_.reset();
+        return *this;
+    }
+    // From a std::optional of the same value (only that type, so that a plain value never has
+    // two ways in).
+    template <class U>
+        requires std::same_as<std::remove_cvref_t<U>, std::optional<T>>
+    Boxed& operator=(U&& value) {
+        if (value)
+            *this = T(*std::forward<U>(value));
+        else
+            reset();
         return *this;
     }
     Boxed& operator=(T value) {
@@ -47,6 +60,11 @@ public:
     }
     friend bool operator==(const Boxed& a, const T& b) { return a.has_value() && *a == b; }
     friend bool operator==(const Boxed& a, std::nullopt_t) { return !a.has_value(); }
+    template <class U>
+        requires std::same_as<U, T>
+    friend bool operator==(const Boxed& a, const std::optional<U>& b) {
+        return a.has_value() == b.has_value() && (!a.has_value() || *a == *b);
+    }
 
 private:
     std::unique_ptr<T> value_;

@@ -84,7 +84,7 @@ struct LogMessage {
     std::optional<std::string> account;
     bool historical = false;
     bool own = false;
-    std::optional<std::string> reply_to;
+    Boxed<std::string> reply_to;  // rarely set: kept out of line
     // emoji -> folded nicks in the order they reacted; never an empty list
     LazyMap<std::map<std::string, std::vector<std::string>, std::less<>>> reactions;  // mostly empty: no storage then
     Boxed<LinkPreview> link_preview;  // rarely set: kept out of line
