@@ -106,7 +106,7 @@ std::optional<Tag> TagIter::next_tag() {
 
 namespace {
 
-// Where the bytes that split a tag section (";", "=", "\\") and a space lie in a block of up
+// Where the bytes that split a tag section (";", "=", "\") and a space lie in a block of up
 // to 32 bytes: bit k for byte k.
 struct Marks {
     unsigned splits, space;
@@ -162,7 +162,7 @@ std::size_t scan_pieces(std::string_view text, std::size_t from, Add add) {
     const char* p = text.data();
     std::size_t start = from;  // of the current piece
     std::size_t equals = npos;  // its first "=", if any yet
-    bool escaped = false;       // a "\\" after that "="
+    bool escaped = false;       // a "\" after that "="
     const auto close = [&](std::size_t end) {
         if (end == start) return;  // an empty piece
         Piece piece{p + start, end - start, p + end, 0, escaped};
