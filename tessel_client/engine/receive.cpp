@@ -18,6 +18,8 @@ void count_malformed(std::uint64_t& counter) {
 }  // namespace
 
 void Engine::handle_bytes(std::string_view data) {
+    // Only the engine's own steps touch the model until this returns.
+    const Model::UpdateScope scope(model);
     // Lines are cut straight out of `data` while no partial line is buffered; only an
     // unterminated tail is ever copied into recv_buf.
     std::string_view rest = data;

@@ -98,7 +98,7 @@ bool Model::index_in_sync() const {
     std::size_t total = 0;
     for (const auto& [key, channel] : channels) total += channel.members.size();
     if (total != index_.memberships) return false;
-    index_checked_ = in_update_;
+    index_checked_ = update_depth_ > 0;
     return true;
 }
 
@@ -115,7 +115,7 @@ void Model::rebuild_index() {
     index_.whois = whois.size();
     index_.candidates.clear();
     index_.full = true;
-    index_checked_ = in_update_;
+    index_checked_ = update_depth_ > 0;
 }
 
 void Model::index_add(std::string_view nick_key, std::string_view channel_key) {

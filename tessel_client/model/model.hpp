@@ -186,15 +186,17 @@ struct Model {
     // Compares the seven fields above; the index is bookkeeping.
     bool operator==(const Model& other) const;
 
-    // Marks one reducer call. Nothing but the Model's own operations changes the model while
-    // it lasts, so the index is checked against the maps once per call instead of at every
-    // step that reads it (a check walks every channel).
+    // Marks a stretch of work in which nothing but the Model's own operations changes the
+    // model: one reducer call, or the engine handling a chunk of received lines. The index is
+    // then checked against the maps once for the whole stretch instead of at every step that
+    // reads it (a check walks every channel). Scopes nest.
     class UpdateScope {
     public:
-        explicit UpdateScope(Model& model) : model_(model) { model_.in_update_ = true; }
+        explicit UpdateScope(Model& model) : model_(model) { ++model_.update_depth_; }
         ~UpdateScope() {
-            model_.in_update_ = false;
-            model_.index_checked_ = false;
+            // (A model assigned over inside the scope has brought its own count.)
+            if (model_.update_depth_ > 0) --model_.update_depth_;
+            if (model_.update_depth_ == 0) model_.index_checked_ = false;
         }
         UpdateScope(const UpdateScope&) = delete;
         UpdateScope& operator=(const UpdateScope&) = delete;
@@ -205,8 +207,8 @@ struct Model {
 
 private:
     MembershipIndex index_;
-    bool in_update_ = false;               // an UpdateScope is open
-    mutable bool index_checked_ = false;  // the index was found in sync in this scope
+    int update_depth_ = 0;                // UpdateScopes open
+    mutable bool index_checked_ = false;  // the index was found in sync in the open scope
 
     bool index_in_sync() const;
     void rebuild_index();

@@ -38,6 +38,23 @@ TEST(Apply, EveryChangeBecomesOneEventInOrder) {
                                   model_changed(Change::ChannelMembersChanged{"#b"})}));
 }
 
+// The model is a public record: a member list changed by the host between two chunks must be
+// noticed by the next chunk (the engine trusts its membership index only while it runs).
+TEST(Apply, MembersChangedBetweenChunksAreNoticed) {
+    Harness h;
+    h.register_with();
+    h.recv_all({":me!u@h JOIN #a", ":me!u@h JOIN #b", ":bob!u@h JOIN #a", ":bob!u@h JOIN #b"});
+    h.drain();
+    h.engine.model.channels.at("#a").members.erase("bob");
+    h.recv(":bob!u@h QUIT :bye");
+    EXPECT_EQ(h.events(), Events{model_changed(Change::ChannelMembersChanged{"#b"})});
+    EXPECT_FALSE(h.engine.model.people.contains("bob"));
+    h.recv(":bob!u@h JOIN #a");
+    h.engine.model.channels.at("#a").members.clear();
+    h.recv(":carol!u@h QUIT :bye");
+    EXPECT_FALSE(h.engine.model.people.contains("bob"));  // known nowhere any more
+}
+
 TEST(Apply, RenameMovesKeyAndTypingTimers) {
     Harness h;
     h.register_with({"draft/channel-rename"});
