@@ -127,18 +127,23 @@ struct ChatTags {
     std::size_t time = kNone, msgid = kNone, account = kNone, reply = kNone, draft_reply = kNone;
 
     explicit ChatTags(const std::vector<Tag>& tags) {
+        // Keys told apart by length first, then compared in place (every stored message
+        // passes here, with a few tags each).
+        auto is = [](const std::string& key, std::string_view word) {
+            return byte_scan::same_bytes(key.data(), word.data(), word.size());
+        };
+        auto first = [](std::size_t& slot, std::size_t i) {
+            if (slot == kNone) slot = i;
+        };
         for (std::size_t i = tags.size(); i-- > 0;) {
             const std::string& key = tags[i].key;
-            if (key == "time") {
-                if (time == kNone) time = i;
-            } else if (key == "msgid") {
-                if (msgid == kNone) msgid = i;
-            } else if (key == "account") {
-                if (account == kNone) account = i;
-            } else if (key == "+reply") {
-                if (reply == kNone) reply = i;
-            } else if (key == "+draft/reply") {
-                if (draft_reply == kNone) draft_reply = i;
+            switch (key.size()) {
+                case 4: if (is(key, "time")) first(time, i); break;
+                case 5: if (is(key, "msgid")) first(msgid, i); break;
+                case 7: if (is(key, "account")) first(account, i); break;
+                case 6: if (is(key, "+reply")) first(reply, i); break;
+                case 12: if (is(key, "+draft/reply")) first(draft_reply, i); break;
+                default: break;
             }
         }
     }
