@@ -94,13 +94,14 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
                 continue;
             }
             auto& members = channel->second.members;
-            if (auto clash = members.find(new_key); clash != members.end()) {
+            // One walk finds a member already under the new key or the place for the moved one.
+            if (auto at = members.lower_bound(new_key); at != members.end() && at->first == new_key) {
                 // The new nick is a member already: it takes the prefixes, one membership ends.
-                clash->second.prefixes = std::move(node.mapped().prefixes);
+                at->second.prefixes = std::move(node.mapped().prefixes);
                 --index_.memberships;
             } else {
                 node.key() = new_key;
-                members.insert(std::move(node));
+                members.insert(at, std::move(node));
                 moved.push_back(std::move(channel_key));
             }
         }
@@ -122,19 +123,25 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
         }
     }
 
+    // A record under the new key gives way to the moved one; one walk finds either.
     if (auto node = conversations.extract(old_key)) {
         node.key() = new_key;
         node.mapped().nick = std::string(new_nick);
-        conversations.erase(new_key);
-        conversations.insert(std::move(node));
+        auto at = conversations.lower_bound(new_key);
+        if (at != conversations.end() && at->first == new_key) at = conversations.erase(at);
+        conversations.insert(at, std::move(node));
         mark_candidate(old_key);
     }
 
     if (auto node = people.extract(old_key)) {
         node.key() = new_key;
         node.mapped().nick = std::string(new_nick);
-        if (people.erase(new_key) > 0) --index_.people;
-        people.insert(std::move(node));
+        auto at = people.lower_bound(new_key);
+        if (at != people.end() && at->first == new_key) {
+            at = people.erase(at);
+            --index_.people;
+        }
+        people.insert(at, std::move(node));
         mark_candidate(new_key);
     }
 
