@@ -372,17 +372,9 @@ bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
 bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_view text) {
     if (own_nick.empty() || text.empty()) return false;
     const ByteFold& fold = byte_fold(mapping);
-    // Folded with the search's own table (what irc_fold does byte by byte), on the stack
-    // for the usual nick length.
-    char folded[64];
-    std::string long_nick;
-    char* nick = folded;
-    if (own_nick.size() > sizeof folded) {
-        long_nick.resize(own_nick.size());
-        nick = long_nick.data();
-    }
-    const std::size_t n = own_nick.size();
-    for (std::size_t i = 0; i < n; ++i) nick[i] = static_cast<char>(fold[static_cast<unsigned char>(own_nick[i])]);
+    const FoldedKey folded(mapping, own_nick);
+    const std::string_view nick = folded.view();
+    const std::size_t n = nick.size();
     const auto first = static_cast<unsigned char>(nick[0]);
     auto matches_at = [&](std::size_t at) {
         for (std::size_t j = 1; j < n; ++j)

@@ -207,10 +207,6 @@ MsgidIndex::Entry* MessageLog::find_entry(std::string_view msgid, std::uint64_t 
 
 bool MessageLog::insert(LogMessage&& message) {
     const std::uint64_t id_hash = message.msgid ? MsgidIndex::hash(*message.msgid) : 0;
-    return insert_hashed(std::move(message), id_hash);
-}
-
-bool MessageLog::insert_hashed(LogMessage&& message, std::uint64_t id_hash) {
     auto entry = std::make_unique<MessageMap::value_type>(message.key, std::move(message));
     if (insert_entry(entry, id_hash)) return true;
     message = std::move(entry->second);  // a refused message goes back as it came

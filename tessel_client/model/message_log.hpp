@@ -89,18 +89,17 @@ public:
     // Taken over by reference: a message is a few hundred bytes to move, once is enough.
     bool insert(LogMessage&& message);
     bool insert(const LogMessage& message) { return insert(LogMessage(message)); }
-    // The same with the msgid's hash already known (as prefetch returned it; 0 without msgid),
-    // so a message's msgid is hashed once on its way in.
-    bool insert_hashed(LogMessage&& message, std::uint64_t msgid_hash);
     // The same for a message built in its entry (key and message key equal), so it is not moved
-    // again: the entry is taken over when the result is true and left as it is for a duplicate.
+    // again, with the msgid's hash already known (as prefetch returned it; 0 without msgid), so
+    // it is hashed once: the entry is taken over when the result is true and left as it is for
+    // a duplicate.
     bool insert_entry(std::unique_ptr<MessageMap::value_type>& entry, std::uint64_t msgid_hash);
     LogMessage* find(std::string_view msgid);
     const LogMessage* find(std::string_view msgid) const;
 
     // A hint that a message with this msgid comes next: its index slot is loaded meanwhile.
     // The slot is rarely in cache once the logs grow, and the work before the insert can
-    // hide the wait. Returns the msgid's hash for insert_hashed.
+    // hide the wait. Returns the msgid's hash for insert_entry.
     std::uint64_t prefetch(std::string_view msgid) const {
         const std::uint64_t hash = MsgidIndex::hash(msgid);
         by_msgid.prefetch(hash);
