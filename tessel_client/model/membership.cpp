@@ -81,10 +81,10 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
     // leaves every member key as it is.
     auto entry = old_key == new_key ? index_.channels_of.end() : index_.channels_of.find(old_key);
     if (entry != index_.channels_of.end()) {
-        std::vector<std::string> held = std::move(entry->second);
+        MembershipIndex::KeyList held = std::move(entry->second);
         index_.channels_of.erase(entry);
-        std::vector<std::string> kept;   // held channels without that member (an index out of step)
-        std::vector<std::string> moved;  // channels the member moves to the new key in, in key order
+        MembershipIndex::KeyList kept;   // held channels without that member (an index out of step)
+        MembershipIndex::KeyList moved;  // channels the member moves to the new key in, in key order
         for (std::string& channel_key : held) {
             auto channel = channels.find(channel_key);
             auto node = channel == channels.end() ? decltype(channel->second.members)::node_type()
@@ -112,7 +112,7 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
             if (into.empty()) {
                 into = std::move(moved);
             } else {
-                std::vector<std::string> merged;
+                MembershipIndex::KeyList merged;
                 merged.reserve(into.size() + moved.size());
                 std::merge(std::make_move_iterator(into.begin()), std::make_move_iterator(into.end()),
                            std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()),

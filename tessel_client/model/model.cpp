@@ -135,8 +135,8 @@ void Model::index_remove(std::string_view nick_key, std::string_view channel_key
     if (keys.empty()) index_.channels_of.erase(it);
 }
 
-const std::vector<std::string>& Model::channels_of(std::string_view nick_key) {
-    static const std::vector<std::string> none;
+const MembershipIndex::KeyList& Model::channels_of(std::string_view nick_key) {
+    static const MembershipIndex::KeyList none;
     if (!index_in_sync()) rebuild_index();
     auto it = index_.channels_of.find(nick_key);
     return it == index_.channels_of.end() ? none : it->second;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tessel_client/model/message_log.hpp"
+#include "tessel_client/model/node_pool.hpp"
 #include "tessel_client/protocol/casemapping.hpp"
 
 namespace tessel {
@@ -51,6 +52,10 @@ struct NameLess {
 };
 using FoldedSet = std::set<std::string, std::less<>>;
 
+// A map keyed by folded name, its nodes kept apart from the stored messages.
+template <class V>
+using NameMap = std::map<std::string, V, NameLess, NodeAllocator<std::pair<const std::string, V>>>;
+
 struct OwnUser {
     std::string nick;
     std::optional<std::string> account;
@@ -70,7 +75,7 @@ struct Channel {
     std::optional<std::string> topic;
     std::optional<std::string> topic_by;
     std::map<char32_t, std::optional<std::string>> modes;  // non-membership modes by letter
-    std::map<std::string, Member, NameLess> members;   // folded nick -> member
+    NameMap<Member> members;  // folded nick -> member
     MessageLog log;
     std::uint32_t unread = 0;
     std::uint32_t mentions = 0;
@@ -131,8 +136,11 @@ struct MembershipIndex {
         using is_transparent = void;
         std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
     };
-    std::unordered_map<std::string, std::vector<std::string>, KeyHash, std::equal_to<>> channels_of;  // nick -> sorted keys
-    std::unordered_set<std::string, KeyHash, std::equal_to<>> candidates;  // keys to examine at the next pruning
+    using KeyList = std::vector<std::string, NodeAllocator<std::string>>;
+    std::unordered_map<std::string, KeyList, KeyHash, std::equal_to<>, NodeAllocator<std::pair<const std::string, KeyList>>>
+        channels_of;  // nick -> sorted keys
+    std::unordered_set<std::string, KeyHash, std::equal_to<>, NodeAllocator<std::string>>
+        candidates;  // keys to examine at the next pruning
     std::size_t memberships = 0;
     std::size_t people = 0;
     std::size_t whois = 0;
@@ -143,10 +151,10 @@ struct Model {
     static constexpr std::size_t kMaxWhois = 64;
 
     OwnUser me;
-    std::map<std::string, Channel, NameLess> channels;            // folded name -> channel
-    std::map<std::string, Conversation, NameLess> conversations;  // folded nick -> conversation
-    std::map<std::string, Person, NameLess> people;               // folded nick -> person
-    std::map<std::string, WhoisRecord, NameLess> whois;           // folded nick, at most 64
+    NameMap<Channel> channels;            // folded name -> channel
+    NameMap<Conversation> conversations;  // folded nick -> conversation
+    NameMap<Person> people;               // folded nick -> person
+    NameMap<WhoisRecord> whois;           // folded nick, at most 64
     std::uint64_t retention = 1;
     std::uint64_t next_seq = 0;
 
@@ -174,7 +182,7 @@ struct Model {
     void rename_nick(CaseMapping mapping, std::string_view old_nick, std::string_view new_nick);
     // Keys of the channels the folded nick is a member of, in key order; valid until the next
     // change of the model.
-    const std::vector<std::string>& channels_of(std::string_view nick_key);
+    const MembershipIndex::KeyList& channels_of(std::string_view nick_key);
     // Drops people and WHOIS records the connection shares nothing with any more.
     void prune_unknown_nicks();
 

@@ -1,0 +1,69 @@
+#include "tessel_client/model/node_pool.hpp"
+
+#include <array>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace tessel::node_pool {
+namespace {
+
+constexpr std::size_t kGrain = 16;
+constexpr std::size_t kClasses = kMaxBytes / kGrain;
+constexpr std::size_t kSlabBytes = std::size_t{256} << 10;
+
+struct FreeBlock {
+    FreeBlock* next;
+};
+
+struct Pool {
+    std::mutex lock;
+    std::array<FreeBlock*, kClasses> free{};  // by size class
+    char* cursor = nullptr;                   // unused space of the newest slab
+    char* end = nullptr;
+    std::vector<void*> slabs;  // every slab, so the memory stays reachable
+};
+
+// Never destroyed: a model that outlives static destruction still frees into it.
+Pool& pool() {
+    static Pool* const instance = new Pool;
+    return *instance;
+}
+
+std::size_t size_class(std::size_t bytes) { return (bytes + kGrain - 1) / kGrain - 1; }
+
+}  // namespace
+
+void* allocate(std::size_t bytes) {
+    const std::size_t cls = size_class(bytes == 0 ? 1 : bytes);
+    Pool& p = pool();
+    std::lock_guard guard(p.lock);
+    if (FreeBlock* block = p.free[cls]) {
+        p.free[cls] = block->next;
+        return block;
+    }
+    const std::size_t size = (cls + 1) * kGrain;
+    if (static_cast<std::size_t>(p.end - p.cursor) < size) {
+        p.slabs.reserve(p.slabs.size() + 1);
+        void* slab = ::operator new(kSlabBytes, std::align_val_t{kGrain});
+        p.slabs.push_back(slab);
+        p.cursor = static_cast<char*>(slab);
+        p.end = p.cursor + kSlabBytes;
+    }
+    void* block = p.cursor;
+    p.cursor += size;
+    return block;
+}
+
+void deallocate(void* block, std::size_t bytes) noexcept {
+    if (block == nullptr) return;
+    const std::size_t cls = size_class(bytes == 0 ? 1 : bytes);
+    Pool& p = pool();
+    std::lock_guard guard(p.lock);
+    auto* free_block = static_cast<FreeBlock*>(block);
+    free_block->next = p.free[cls];
+    p.free[cls] = free_block;
+}
+
+}  // namespace tessel::node_pool

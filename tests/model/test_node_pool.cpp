@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tessel_client/model/node_pool.hpp"
+
+namespace tessel {
+namespace {
+
+// Blocks of mixed sizes that are live at once never overlap and suit any node's alignment;
+// a freed block serves the next request of its size.
+TEST(NodePool, LiveBlocksAreDistinctAlignedAndReused) {
+    std::vector<std::pair<char*, std::size_t>> live;
+    for (std::size_t i = 0; i < 20000; ++i) {
+        const std::size_t bytes = 1 + (i * 37) % node_pool::kMaxBytes;
+        auto* block = static_cast<char*>(node_pool::allocate(bytes));
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
+        live.emplace_back(block, bytes);
+    }
+    auto sorted = live;
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t i = 1; i < sorted.size(); ++i)
+        ASSERT_LE(sorted[i - 1].first + sorted[i - 1].second, sorted[i].first);
+
+    char* freed = live.back().first;
+    const std::size_t bytes = live.back().second;
+    node_pool::deallocate(freed, bytes);
+    live.pop_back();
+    EXPECT_EQ(node_pool::allocate(bytes), freed);
+    live.emplace_back(freed, bytes);
+    for (auto [block, size] : live) node_pool::deallocate(block, size);
+}
+
+// Engines may live on different threads: two threads allocating, filling and freeing at
+// once each find their own bytes intact.
+TEST(NodePool, ThreadsShareThePool) {
+    auto work = [](char fill, bool& intact) {
+        intact = true;
+        std::vector<char*> blocks;
+        for (int round = 0; round < 200; ++round) {
+            for (int i = 0; i < 100; ++i) {
+                auto* block = static_cast<char*>(node_pool::allocate(96));
+                std::memset(block, fill, 96);
+                blocks.push_back(block);
+            }
+            for (char* block : blocks) {
+                intact = intact && std::all_of(block, block + 96, [fill](char c) { return c == fill; });
+                node_pool::deallocate(block, 96);
+            }
+            blocks.clear();
+        }
+    };
+    bool a = false;
+    bool b = false;
+    std::thread first(work, 'a', std::ref(a));
+    std::thread second(work, 'b', std::ref(b));
+    first.join();
+    second.join();
+    EXPECT_TRUE(a);
+    EXPECT_TRUE(b);
+}
+
+}  // namespace
+}  // namespace tessel
