@@ -6,6 +6,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__unix__) || defined(__APPLE__)
+#include <pthread.h>
+#endif
+
 namespace tessel::node_pool {
 namespace {
 
@@ -25,9 +29,21 @@ struct Pool {
     std::vector<void*> slabs;  // every slab, so the memory stays reachable
 };
 
+Pool* make_pool() {
+    auto* made = new Pool;
+#if defined(__unix__) || defined(__APPLE__)
+    // A fork while another thread holds the lock would leave it held in the child for good;
+    // holding it across the fork leaves it free on both sides.
+    static Pool* forked = nullptr;
+    forked = made;
+    pthread_atfork([] { forked->lock.lock(); }, [] { forked->lock.unlock(); }, [] { forked->lock.unlock(); });
+#endif
+    return made;
+}
+
 // Never destroyed: a model that outlives static destruction still frees into it.
 Pool& pool() {
-    static Pool* const instance = new Pool;
+    static Pool* const instance = make_pool();
     return *instance;
 }
 

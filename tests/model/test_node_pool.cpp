@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
+#include <atomic>
+
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -63,6 +67,30 @@ TEST(NodePool, ThreadsShareThePool) {
     second.join();
     EXPECT_TRUE(a);
     EXPECT_TRUE(b);
+}
+
+// A fork while another thread is inside the pool leaves the child a usable pool, not a lock
+// held by a thread it does not have.
+TEST(NodePool, ForkWhileAnotherThreadAllocates) {
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop) node_pool::deallocate(node_pool::allocate(64), 64);
+    });
+    bool all_exited_cleanly = true;
+    for (int i = 0; i < 20; ++i) {
+        const pid_t child = fork();
+        if (child == 0) {
+            alarm(2);  // a child stuck on the lock dies of the alarm instead of hanging the test
+            node_pool::deallocate(node_pool::allocate(64), 64);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        all_exited_cleanly = all_exited_cleanly && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    stop = true;
+    busy.join();
+    EXPECT_TRUE(all_exited_cleanly);
 }
 
 }  // namespace
