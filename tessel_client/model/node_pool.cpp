@@ -27,7 +27,24 @@ struct Pool {
     char* cursor = nullptr;                   // unused space of the newest slab
     char* end = nullptr;
     std::vector<void*> slabs;  // every slab, so the memory stays reachable
+    std::size_t live = 0;      // blocks handed out and not yet freed
 };
+
+void use_slab(Pool& p, void* slab) {
+    p.cursor = static_cast<char*>(slab);
+    p.end = p.cursor + kSlabBytes;
+}
+
+// With no block in use, the pool starts over from its first slab and gives the others back.
+// Free lists reuse blocks in the reverse order of their freeing, which scatters a rebuilt
+// map over every slab; after a model is dropped, the next one is laid out in order again,
+// and a large model dropped leaves no memory behind.
+void start_over(Pool& p) {
+    p.free.fill(nullptr);
+    for (std::size_t i = 1; i < p.slabs.size(); ++i) ::operator delete(p.slabs[i], std::align_val_t{kGrain});
+    p.slabs.resize(1);
+    use_slab(p, p.slabs.front());
+}
 
 Pool* make_pool() {
     auto* made = new Pool;
@@ -57,18 +74,19 @@ void* allocate(std::size_t bytes) {
     std::lock_guard guard(p.lock);
     if (FreeBlock* block = p.free[cls]) {
         p.free[cls] = block->next;
+        ++p.live;
         return block;
     }
     const std::size_t size = (cls + 1) * kGrain;
     if (static_cast<std::size_t>(p.end - p.cursor) < size) {
-        p.slabs.reserve(p.slabs.size() + 1);
+        if (p.slabs.size() == p.slabs.capacity()) p.slabs.reserve(p.slabs.size() * 2 + 1);  // before the slab: nothing leaks if this throws
         void* slab = ::operator new(kSlabBytes, std::align_val_t{kGrain});
         p.slabs.push_back(slab);
-        p.cursor = static_cast<char*>(slab);
-        p.end = p.cursor + kSlabBytes;
+        use_slab(p, slab);
     }
     void* block = p.cursor;
     p.cursor += size;
+    ++p.live;
     return block;
 }
 
@@ -80,6 +98,7 @@ void deallocate(void* block, std::size_t bytes) noexcept {
     auto* free_block = static_cast<FreeBlock*>(block);
     free_block->next = p.free[cls];
     p.free[cls] = free_block;
+    if (--p.live == 0) start_over(p);
 }
 
 }  // namespace tessel::node_pool

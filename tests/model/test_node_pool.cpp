@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <atomic>
 
@@ -40,6 +41,22 @@ TEST(NodePool, LiveBlocksAreDistinctAlignedAndReused) {
     for (auto [block, size] : live) node_pool::deallocate(block, size);
 }
 
+// Once every block is back, the pool hands blocks out in address order again instead of in
+// the scrambled order they were freed in, so a model built after another was dropped is laid
+// out as compactly as the first.
+TEST(NodePool, AnEmptiedPoolStartsOverInOrder) {
+    std::vector<void*> blocks;
+    for (int i = 0; i < 2000; ++i) blocks.push_back(node_pool::allocate(96));  // within one slab
+    std::vector<void*> shuffled = blocks;
+    for (std::size_t i = shuffled.size() - 1; i > 0; --i) std::swap(shuffled[i], shuffled[(i * 7919) % (i + 1)]);
+    for (void* block : shuffled) node_pool::deallocate(block, 96);
+
+    blocks.clear();
+    for (int i = 0; i < 2000; ++i) blocks.push_back(node_pool::allocate(96));  // within one slab
+    EXPECT_TRUE(std::is_sorted(blocks.begin(), blocks.end(), std::less<>()));
+    for (void* block : blocks) node_pool::deallocate(block, 96);
+}
+
 // Engines may live on different threads: two threads allocating, filling and freeing at
 // once each find their own bytes intact.
 TEST(NodePool, ThreadsShareThePool) {
@@ -73,14 +90,19 @@ TEST(NodePool, ThreadsShareThePool) {
 // held by a thread it does not have.
 TEST(NodePool, ForkWhileAnotherThreadAllocates) {
     std::atomic<bool> stop{false};
+    std::atomic<bool> running{false};
     std::thread busy([&] {
-        while (!stop) node_pool::deallocate(node_pool::allocate(64), 64);
+        while (!stop) {
+            node_pool::deallocate(node_pool::allocate(64), 64);
+            running = true;
+        }
     });
+    while (!running) std::this_thread::yield();  // forks while the thread starts test nothing here
     bool all_exited_cleanly = true;
     for (int i = 0; i < 20; ++i) {
         const pid_t child = fork();
         if (child == 0) {
-            alarm(2);  // a child stuck on the lock dies of the alarm instead of hanging the test
+            alarm(10);  // a child stuck on the lock dies of the alarm instead of hanging the test
             node_pool::deallocate(node_pool::allocate(64), 64);
             _exit(0);
         }
