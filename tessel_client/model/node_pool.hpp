@@ -16,8 +16,8 @@ namespace node_pool {
 
 inline constexpr std::size_t kMaxBytes = 1024;  // larger blocks come from the general heap
 
-// Thread-safe; freed blocks are reused for blocks of the same size, slabs are kept for the
-// life of the process.
+// Thread-safe. A freed block serves the next block of its size; slabs stay while any block
+// is in use, and once every block is back all but the first are given back.
 void* allocate(std::size_t bytes);
 void deallocate(void* block, std::size_t bytes) noexcept;
 
