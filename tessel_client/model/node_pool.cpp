@@ -1,7 +1,6 @@
 #include "tessel_client/model/node_pool.hpp"
 
 #include <array>
-#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <vector>
