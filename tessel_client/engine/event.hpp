@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -116,6 +118,11 @@ struct Event {
                  AllowedCommandsChanged, BotsChanged, AuthToken, Voice, TypingChanged, PresenceChanged,
                  ServerReply, RawLine>
         value;
+
+    Event() = default;
+    // From one variant, so the queue can build an event in place from its payload alone.
+    template <class E, class = std::enable_if_t<!std::is_same_v<std::remove_cvref_t<E>, Event>>>
+    Event(E&& payload) : value(std::forward<E>(payload)) {}
 
     bool operator==(const Event&) const = default;
 };

@@ -22,6 +22,9 @@ struct JsonContent {
 
     Variant value;
 
+    JsonContent() = default;
+    JsonContent(Variant v) : value(std::move(v)) {}
+
     bool is_null() const { return std::holds_alternative<Null>(value); }
     bool operator==(const JsonContent&) const = default;
 };

@@ -85,8 +85,8 @@ TEST(ParseLine, IntoAReusedMessageMatchesAFreshParse) {
     // One message parsed into again and again must come out as parse_line builds it: nothing
     // of an earlier line (a tag value, a source part, a parameter) may linger.
     const char* lines[] = {
-        "@time=2026-03-02T09:00:07.094Z;msgid=abcdefghijklmnopqrstuvwxyz;account=someone_long "
-        ":nick!~user@a.rather.long.host.example PRIVMSG #chan :a text longer than the short buffer",
+        ("@time=2026-03-02T09:00:07.094Z;msgid=abcdefghijklmnopqrstuvwxyz;account=someone_long "
+         ":nick!~user@a.rather.long.host.example PRIVMSG #chan :a text longer than the short buffer"),
         "@a;b=;c=\\ :n!u PRIVMSG #c :x",
         "@k=\\;v=2;msgid=short :srv.example NOTICE * :hi",
         ":n@h JOIN #c",
