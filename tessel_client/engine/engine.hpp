@@ -112,9 +112,17 @@ private:
     void on_ping(const IrcMessage& message);
     void on_isupport(const IrcMessage& message);
     void on_cap(const IrcMessage& message);
-    void on_typing(const IrcMessage& message, std::string_view value);
-    void on_sasl_success();
-    void on_standard_reply(const IrcMessage& message, ReplySeverity severity);
+    void on_typing(const IrcMessage& message);
+    void on_voice_frame(const IrcMessage& message);
+    void on_bot_info(const IrcMessage& message);
+    void on_bot_commands(const IrcMessage& message);
+    void on_cmdslist(const IrcMessage& message);
+    void on_auth_token(const IrcMessage& message);
+    void on_standard_reply(const IrcMessage& message);
+    void on_authenticate(const IrcMessage& message);
+    void on_sasl_failure(const IrcMessage& message);
+    void on_logged_in(const IrcMessage& message);
+    void on_sasl_success(const IrcMessage& message);
     void expire_labels();
     // Reduces one message and queues its model_changed events; false when nothing changed and
     // the caller owes a raw_line. `spare`: the same message, when the caller drops it after a

@@ -114,49 +114,69 @@ void Engine::settle_label(const IrcMessage& message) {
     pending_labels.erase(pending);
 }
 
+// Connection-level rows are tried in order and the first that takes a message consumes it:
+// nothing else sees it, no batch holds it and no raw_line reports it. A row takes a message
+// when the word matches (ASCII letters in any case, numerics as their three characters) and
+// its condition holds; a message with fewer than `min_params` parameters is either dropped
+// there (`Short::Drop`) or goes on down the table (`Short::Pass`). What no row takes goes to
+// the batch collector and then to the model.
 void Engine::dispatch(IrcMessage& message) {
-    const std::string& word = message.command;
-    const std::size_t n = message.params.size();
-    auto is = [&](std::string_view pattern) { return ascii_iequal(word, pattern); };
+    enum class Short : std::uint8_t { Drop, Pass };
+    struct Route {
+        std::string_view word;
+        std::size_t min_params;
+        Short short_lines;
+        bool (*when)(const IrcMessage&);        // further condition; null: none
+        void (Engine::*handle)(const IrcMessage&);  // null: consumed, nothing to do
+    };
+    static constexpr auto tag_value = [](const IrcMessage& m, std::string_view key) {
+        return !m.tags.empty() && find_tag(m.tags, key).has_value();
+    };
+    static constexpr Route kRoutes[] = {
+        {"001", 0, Short::Drop, nullptr, &Engine::on_welcome},
+        {"005", 3, Short::Drop, nullptr, &Engine::on_isupport},
+        {"CAP", 2, Short::Drop, nullptr, &Engine::on_cap},
+        {"730", 0, Short::Drop, nullptr, &Engine::monitor_reply},
+        {"731", 0, Short::Drop, nullptr, &Engine::monitor_reply},
+        {"TAGMSG", 1, Short::Pass, [](const IrcMessage& m) { return m.source && tag_value(m, "+typing"); },
+         &Engine::on_typing},
+        {"TAGMSG", 1, Short::Pass, [](const IrcMessage& m) { return tag_value(m, "+vantaweb/rtc"); },
+         &Engine::on_voice_frame},
+        {"TAGMSG", 0, Short::Pass, [](const IrcMessage& m) { return tag_value(m, "tesselnet/bot-info"); },
+         &Engine::on_bot_info},
+        {"TAGMSG", 0, Short::Pass, [](const IrcMessage& m) { return tag_value(m, "+draft/bot-cmds"); },
+         &Engine::on_bot_commands},
+        {"PONG", 0, Short::Drop, nullptr, nullptr},  // the keepalive step already ran
+        {"PING", 0, Short::Drop, nullptr, &Engine::on_ping},
+        {"CMDSLIST", 0, Short::Drop, nullptr, &Engine::on_cmdslist},
+        // Letter case matters for GENERATE: "generate" is not a token reply.
+        {"TOKEN", 4, Short::Pass, [](const IrcMessage& m) { return m.params[0] == "GENERATE"; },
+         &Engine::on_auth_token},
+        {"FAIL", 2, Short::Pass, nullptr, &Engine::on_standard_reply},
+        {"WARN", 2, Short::Pass, nullptr, &Engine::on_standard_reply},
+        {"NOTE", 2, Short::Pass, nullptr, &Engine::on_standard_reply},
+        {"AUTHENTICATE", 0, Short::Drop, nullptr, &Engine::on_authenticate},
+        {"433", 0, Short::Drop, nullptr, &Engine::nick_rejected},
+        {"432", 0, Short::Drop, nullptr, &Engine::nick_rejected},
+        {"904", 0, Short::Drop, nullptr, &Engine::on_sasl_failure},
+        {"905", 0, Short::Drop, nullptr, &Engine::on_sasl_failure},
+        {"906", 0, Short::Drop, nullptr, &Engine::on_sasl_failure},
+        {"907", 0, Short::Drop, nullptr, &Engine::on_sasl_failure},
+        {"900", 3, Short::Drop, nullptr, &Engine::on_logged_in},
+        {"903", 0, Short::Drop, nullptr, &Engine::on_sasl_success},
+        {"BATCH", 0, Short::Drop, nullptr, &Engine::handle_batch},
+    };
 
-    if (word.size() == 3) {
-        if (word == "001") return on_welcome(message);
-        if (word == "005") return on_isupport(message);
-        if (is("CAP")) return on_cap(message);
-        if (word == "730" || word == "731") return monitor_reply(message);
-        if (word == "433" || word == "432") return nick_rejected(message);
-        if (auto reason = sasl_failure_from_numeric(word)) return sasl_failed(*reason);
-        if (word == "900") {
-            if (n >= 3) emit(Event::LoggedIn{message.params[2]});
-            return;
+    const std::string& word = message.command;
+    for (const Route& route : kRoutes) {
+        if (!ascii_iequal(word, route.word)) continue;
+        if (message.params.size() < route.min_params) {
+            if (route.short_lines == Short::Drop) return;
+            continue;
         }
-        if (word == "903") return on_sasl_success();
-    } else if (is("TAGMSG")) {
-        if (auto typing = find_tag(message.tags, "+typing"); typing && n >= 1 && message.source)
-            return on_typing(message, *typing);
-        // Voice frames and bot data are consumed here; they are read once those features land.
-        if (find_tag(message.tags, "+vantaweb/rtc") && n >= 1) return;
-        if (find_tag(message.tags, "tesselnet/bot-info")) return;
-        if (find_tag(message.tags, "+draft/bot-cmds")) return;
-    } else if (is("PONG")) {
+        if (route.when && !route.when(message)) continue;
+        if (route.handle) (this->*route.handle)(message);
         return;
-    } else if (is("PING")) {
-        return on_ping(message);
-    } else if (is("CMDSLIST")) {
-        return;  // the allowed-command list is kept once bots and allowed commands land
-    } else if (is("TOKEN")) {
-        if (n >= 4 && message.params[0] == "GENERATE")
-            return emit(Event::AuthToken{message.params[1], message.params[2], message.params[3]});
-    } else if (is("FAIL")) {
-        if (n >= 2) return on_standard_reply(message, ReplySeverity::fail);
-    } else if (is("WARN")) {
-        if (n >= 2) return on_standard_reply(message, ReplySeverity::warn);
-    } else if (is("NOTE")) {
-        if (n >= 2) return on_standard_reply(message, ReplySeverity::note);
-    } else if (is("AUTHENTICATE")) {
-        return handle_authenticate(message.params);
-    } else if (is("BATCH")) {
-        return handle_batch(message);
     }
 
     if (batches.empty()) {  // nothing to collect into: spare the message a round trip

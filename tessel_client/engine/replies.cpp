@@ -43,7 +43,6 @@ void Engine::on_ping(const IrcMessage& message) {
 
 void Engine::on_isupport(const IrcMessage& message) {
     const auto& p = message.params;
-    if (p.size() < 3) return;
     for (std::size_t i = 1; i + 1 < p.size(); ++i) {
         IsupportChange change = apply_isupport_token(isupport, p[i]);
         std::optional<std::string> value;
@@ -54,7 +53,6 @@ void Engine::on_isupport(const IrcMessage& message) {
 
 void Engine::on_cap(const IrcMessage& message) {
     const auto& p = message.params;
-    if (p.size() < 2) return;
     const std::string sub = ascii_uppercase(p[1]);
     if (sub.empty()) return;
     const std::string& list = p.back();
@@ -77,7 +75,8 @@ void Engine::on_cap(const IrcMessage& message) {
     }
 }
 
-void Engine::on_typing(const IrcMessage& message, std::string_view value) {
+void Engine::on_typing(const IrcMessage& message) {
+    const std::string_view value = *find_tag(message.tags, "+typing");
     const std::string& sender = message.source->name;
     const std::string& target = isupport.is_channel(message.params[0]) ? message.params[0] : sender;
     const CaseMapping mapping = isupport.casemapping;
@@ -92,13 +91,27 @@ void Engine::on_typing(const IrcMessage& message, std::string_view value) {
     if (changed) emit(Event::TypingChanged{target, sender, active});
 }
 
-void Engine::on_sasl_success() {
+void Engine::on_logged_in(const IrcMessage& message) { emit(Event::LoggedIn{message.params[2]}); }
+
+void Engine::on_sasl_failure(const IrcMessage& message) { sasl_failed(*sasl_failure_from_numeric(message.command)); }
+
+void Engine::on_authenticate(const IrcMessage& message) { handle_authenticate(message.params); }
+
+void Engine::on_sasl_success(const IrcMessage&) {
     if (sasl == SaslState::Finished) return;
     sasl = SaslState::Finished;
     advance_negotiation();
 }
 
-void Engine::on_standard_reply(const IrcMessage& message, ReplySeverity severity) {
+void Engine::on_auth_token(const IrcMessage& message) {
+    const auto& p = message.params;
+    emit(Event::AuthToken{p[1], p[2], p[3]});
+}
+
+void Engine::on_standard_reply(const IrcMessage& message) {
+    const ReplySeverity severity = ascii_iequal(message.command, "FAIL")   ? ReplySeverity::fail
+                                   : ascii_iequal(message.command, "WARN") ? ReplySeverity::warn
+                                                                           : ReplySeverity::note;
     const auto& p = message.params;
     std::vector<std::string> context;
     if (p.size() > 3) context.assign(p.begin() + 2, p.end() - 1);
