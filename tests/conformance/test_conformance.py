@@ -18,8 +18,7 @@ import yaml
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_DIR = pathlib.Path(os.environ.get("TESSEL_BUILD_DIR", ROOT / "build"))
-SHARED_DIR = pathlib.Path(os.environ.get("TESSEL_SHARED_DIR", ROOT.parent / "shared"))
-VECTORS = SHARED_DIR / "conformance" / "parser-tests"
+VECTORS = pathlib.Path(__file__).resolve().parent / "data"
 PROBE = BUILD_DIR / "tests" / "conformance" / "conformance_probe"
 
 def load(name):
