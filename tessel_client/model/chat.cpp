@@ -188,36 +188,63 @@ struct TakenStrings {
     }
 };
 
+// Bytes taken by the status-prefix character at `pos` of `target`; 0 when there is none.
+std::size_t statusmsg_char_length(const Isupport& isupport, std::string_view target, std::size_t pos) {
+    // An ASCII byte (the usual case) is its own character.
+    const auto byte = static_cast<unsigned char>(target[pos]);
+    if (byte < 0x80) return isupport.statusmsg.find(static_cast<char>(byte)) == std::string::npos ? 0 : 1;
+    std::size_t end = pos;
+    auto c = utf8_next(target, end);
+    return c && isupport.is_statusmsg_char(*c) ? end - pos : 0;
+}
+
+bool names_channel(const Isupport& isupport, std::string_view name) {
+    if (name.empty()) return false;
+    if (static_cast<unsigned char>(name[0]) >= 0x80) return isupport.is_channel(name);
+    const std::string_view types = isupport.chantypes.empty() ? std::string_view("#&") : isupport.chantypes;
+    return types.find(name[0]) != std::string_view::npos;
+}
+
+struct ChatTarget {
+    std::string_view name;  // the target with its status prefixes removed
+    bool to_channel = false;
+    NameMap<Channel>::iterator channel;  // the held channel, or the map's end
+};
+
+// A character may be both a channel type and a status prefix ("&"), so the target is first
+// taken whole and then with one more leading status character removed at a time, and the
+// first of these that names a held channel wins: "&ops" is the channel "&ops", "&&ops" is
+// "&ops" addressed to its ops. When none is held, every status character is removed.
+ChatTarget resolve_chat_target(Model& model, const Isupport& isupport, std::string_view target) {
+    const CaseMapping cm = isupport.casemapping;
+    std::size_t skip = 0;
+    while (true) {
+        const std::string_view rest = target.substr(skip);
+        if (names_channel(isupport, rest)) {
+            if (auto it = model.channels.find(FoldedKey(cm, rest).view()); it != model.channels.end()) {
+                return ChatTarget{rest, true, it};
+            }
+        }
+        if (skip == target.size()) break;
+        const std::size_t length = statusmsg_char_length(isupport, target, skip);
+        if (length == 0) break;
+        skip += length;
+    }
+    const std::string_view rest = target.substr(skip);
+    return ChatTarget{rest, names_channel(isupport, rest), model.channels.end()};
+}
+
 // Appends the MessageAdded change to `out` when the message is stored.
 void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view command, Changes& out) {
     Model& model = ctx.model;
     const Isupport& isupport = ctx.isupport;
     const CaseMapping cm = isupport.casemapping;
 
-    std::string_view target = m.params[0];
-    std::size_t skip = 0;
-    while (skip < target.size()) {
-        // An ASCII byte (the usual case) is its own character.
-        const auto byte = static_cast<unsigned char>(target[skip]);
-        if (byte < 0x80) {
-            if (isupport.statusmsg.find(static_cast<char>(byte)) == std::string::npos) break;
-            ++skip;
-            continue;
-        }
-        std::size_t pos = skip;
-        auto c = utf8_next(target, pos);
-        if (!c || !isupport.is_statusmsg_char(*c)) break;
-        skip = pos;
-    }
-    const std::string_view stripped = target.substr(skip);
-    // The channel is found first so that its msgid index slot loads while the message is built.
-    const bool to_channel = !stripped.empty() && static_cast<unsigned char>(stripped[0]) < 0x80
-                                ? (isupport.chantypes.empty() ? std::string_view("#&")
-                                                              : std::string_view(isupport.chantypes))
-                                          .find(stripped[0]) != std::string_view::npos
-                                : isupport.is_channel(stripped);
-    auto channel = model.channels.end();
-    if (to_channel) channel = model.channels.find(FoldedKey(cm, stripped).view());
+    const std::string_view target = m.params[0];
+    const ChatTarget resolved = resolve_chat_target(model, isupport, target);
+    const bool to_channel = resolved.to_channel;
+    const std::string_view stripped = resolved.name;
+    const auto channel = resolved.channel;
     const ChatTags tags(m.tags);
     std::uint64_t msgid_hash = 0;  // hashed once: for the prefetch and then for the insert
     if (auto id = ChatTags::value(m.tags, tags.msgid)) {

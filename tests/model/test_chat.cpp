@@ -121,6 +121,35 @@ TEST_F(Chat, StatusmsgTargets) {
     EXPECT_TRUE(model.conversations.contains("b"));
 }
 
+// "&" is both a channel type and a status prefix: a held channel named by the whole target,
+// or by what is left after some of its status characters, takes the message.
+TEST_F(Chat, StatusmsgCharacterThatIsAlsoAChannelType) {
+    isupport.statusmsg = "~&@%+";
+    isupport.chantypes = "#&";
+    setup({":me!u@h JOIN &ops"});
+    struct Case {
+        const char* target;
+        const char* filed_under;  // the change's target
+        const char* log;          // channel key, else conversation key
+    } cases[] = {
+        {"&ops", "&ops", "&ops"},
+        {"&&ops", "&ops", "&ops"},
+        {"@&ops", "&ops", "&ops"},
+        {"&#a", "#a", "#a"},
+        {"&nowhere", "b", "b"},  // no held channel: every status character goes, and "nowhere" is a nick
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const auto changes = feed(std::string(":b!u@h PRIVMSG ") + c.target + " :to " + c.target);
+        ASSERT_EQ(changes.size(), 1u);
+        EXPECT_EQ(std::get<Change::MessageAdded>(changes[0].value).target, c.filed_under);
+        const bool channel = model.channels.contains(std::string_view(c.log));
+        const MessageLog& log = channel ? chan(c.log).log : conv(c.log).log;
+        EXPECT_EQ(log.messages.rbegin()->second.text, std::string("to ") + c.target);
+    }
+    EXPECT_EQ(chan("&ops").log.messages.size(), 3u);
+}
+
 TEST_F(Chat, PrivateMessagesFiledUnderTheOtherParty) {
     EXPECT_EQ(feed(":Me!u@h PRIVMSG Bob :hi"), Changes{added("Bob", 1'000'000, 0)});
     EXPECT_TRUE(conv("bob").log.messages.rbegin()->second.own);
