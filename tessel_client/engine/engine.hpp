@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "tessel_client/engine/allowed_commands.hpp"
+#include "tessel_client/engine/bot_registry.hpp"
 #include "tessel_client/engine/cap_state.hpp"
 #include "tessel_client/engine/config.hpp"
 #include "tessel_client/engine/event.hpp"
@@ -50,8 +52,9 @@ struct Engine {
     std::set<std::string, std::less<>> monitor_watched;  // folded nicks
     std::set<std::string, std::less<>> monitor_online;   // folded nicks
     std::map<std::string, std::string, std::less<>> channel_keys;  // folded channel -> key
-    // The voice rooms, the allowed-command list and the bot registry take their places here
-    // when voice frames and bots are handled.
+    // The voice rooms take their place here when voice frames are handled.
+    AllowedCommands allowed_commands;
+    BotRegistry bots;  // one connection's: emptied on disconnect
     std::map<TimerKey, std::uint64_t> timers;
     std::uint64_t label_counter = 0;
     std::map<std::string, PendingLabel, std::less<>> pending_labels;

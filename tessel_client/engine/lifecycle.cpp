@@ -51,6 +51,7 @@ void Engine::handle_disconnected() {
     caps = CapState{};
     sasl = SaslState::Idle;
     monitor_online.clear();
+    bots.clear();
     model.whois.clear();
     model.clear_members();
     timers.erase(TimerKey{TimerKey::Idle{}});

@@ -107,7 +107,7 @@ TEST(Dispatch, RowsWithConditionsFallThroughToTheModel) {
 
 TEST(Dispatch, ConsumedWithoutEffectWhenTooShort) {
     const char* lines[] = {":srv 005 me :only text", ":srv CAP me", ":srv 900 me mask", ":srv 730 me",
-                           ":srv CMDSLIST +a", "@+vantaweb/rtc=x TAGMSG #a", "@tesselnet/bot-info=x TAGMSG",
+                           "@+vantaweb/rtc=x TAGMSG #a", "@tesselnet/bot-info=x TAGMSG",
                            "@+draft/bot-cmds=x TAGMSG #a"};
     for (const char* line : lines) {
         Harness h;
