@@ -2,6 +2,7 @@
 #include <random>
 
 #include "engine_harness.hpp"
+#include "tessel_client/engine/base64.hpp"
 
 namespace tessel::testing {
 namespace {
@@ -222,7 +223,7 @@ TEST(LabelStep, SettlesPendingRequests) {
 
 TEST(BadInput, RandomAndTruncatedLinesNeverBreakTheEngine) {
     // Fragments of real traffic, cut at random points and mixed with random bytes.
-    const std::vector<std::string> seeds = {
+    std::vector<std::string> seeds = {
         "@time=2026-01-01T00:00:00.000Z;msgid=a;batch=b :nick!u@h PRIVMSG #chan :hello there\r\n",
         "BATCH +b chathistory #chan\r\n", "BATCH -b\r\n", "BATCH +m draft/multiline #chan\r\n",
         "@batch=m;draft/multiline-concat :n!u@h PRIVMSG #chan :more\r\n",
@@ -236,7 +237,23 @@ TEST(BadInput, RandomAndTruncatedLinesNeverBreakTheEngine) {
         "@+typing=active :n!u@h TAGMSG #chan\r\n", ":srv 730 me :a,b!c@d,,\r\n", ":srv 731 me :a\r\n",
         ":srv RENAME #chan #new :why\r\n", ":n!u@h NICK :m\r\n", ":srv 433 * me :x\r\n",
         ":srv FAIL A B C :d\r\n", ":srv TOKEN GENERATE a b c\r\n", "@label=l1 :srv NOTICE me :x\r\n",
+        ":srv CMDSLIST me :+a -b\r\n",
     };
+    {  // Bot data: nesting past the reader's limit and just within it, a huge array, repeated keys.
+        std::string many = R"({"nick":"b","commands":[)";
+        for (int i = 0; i < 3000; ++i) many += R"({"name":"c","name":1,"description":[]},)";
+        many += "7]}";
+        const std::string bodies[] = {
+            std::string(5000, '[') + std::string(5000, ']'),
+            R"({"nick":"b","commands":)" + std::string(63, '[') + std::string(63, ']') + "}",
+            many,
+            R"({"nick":"b","nick":2,"event":"remove","event":"x","from_config":true,"from_config":false})",
+        };
+        for (const auto& body : bodies) {
+            seeds.push_back("@tesselnet/bot-info=" + base64_encode(body) + " TAGMSG\r\n");
+            seeds.push_back("@+draft/bot-cmds=" + base64_encode(body) + " :B!u@h TAGMSG #chan\r\n");
+        }
+    }
     std::mt19937 rng(20240601);
     Config config = basic_config();
     config.sasl = Credentials{Credentials::Scram{"u", "p", "nonce"}};
