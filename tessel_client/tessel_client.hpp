@@ -1,6 +1,7 @@
 // Public header of the tessel_client engine: the connection (`Engine`, built from a `Config`
-// with optional `Credentials`), what it reports (`Event`), what it knows (`Model`), the voice
-// frame it carries (`Signal`), the wire codecs, and the host JSON forms of all of these.
+// with optional `Credentials`), what the host asks of it (`Command`), what it reports
+// (`Event`), what it knows (`Model`), the voice frame it carries (`Signal`), the wire codecs,
+// and the host JSON forms of all of these.
 #pragma once
 
 #include "tessel_client/protocol/casemapping.hpp"
@@ -11,6 +12,7 @@
 #include "tessel_client/protocol/mode_changes.hpp"
 #include "tessel_client/protocol/server_time.hpp"
 
+#include "tessel_client/engine/command.hpp"
 #include "tessel_client/engine/config.hpp"
 #include "tessel_client/engine/engine.hpp"
 #include "tessel_client/engine/event.hpp"

@@ -15,6 +15,7 @@
 #include "tessel_client/engine/allowed_commands.hpp"
 #include "tessel_client/engine/bot_registry.hpp"
 #include "tessel_client/engine/cap_state.hpp"
+#include "tessel_client/engine/command.hpp"
 #include "tessel_client/engine/config.hpp"
 #include "tessel_client/engine/event.hpp"
 #include "tessel_client/engine/open_batch.hpp"
@@ -82,6 +83,9 @@ struct Engine {
     void handle_bytes(std::string_view data);
     std::optional<std::string> poll_transmit();
     std::vector<Event> poll_events();
+
+    // Turns one host command into its lines (execute.cpp); never refuses one.
+    void execute(Command command);
 
     // Send path.
     void queue_line(const IrcMessage& message);

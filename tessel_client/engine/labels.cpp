@@ -24,6 +24,8 @@ void Engine::send_chat(const IrcMessage& message) {
     send_labeled(message);
     if (caps.is_enabled("echo-message")) return;  // the server sends it back
     IrcMessage echo = message;
+    // Stored as it went out, so our own log shows what the others received.
+    for (std::string& param : echo.params) replace_line_breaks(param);
     echo.source = Source{current_nick, std::nullopt, std::nullopt};
     apply_message(echo, false);
 }

@@ -44,7 +44,9 @@ void escape_tag_value(std::string_view value, std::string& out) {
         char letter;
         switch (value[i]) {
             case ';': letter = ':'; break;
-            case ' ': letter = 's'; break;
+            // A NUL would cut the line short for many servers; it reads back as a space.
+            case ' ':
+            case '\0': letter = 's'; break;
             case '\\': letter = '\\'; break;
             case '\r': letter = 'r'; break;
             case '\n': letter = 'n'; break;
@@ -56,6 +58,10 @@ void escape_tag_value(std::string_view value, std::string& out) {
         run = i + 1;
     }
     out.append(value.data() + run, value.size() - run);
+}
+
+void replace_line_breaks(std::string& text) {
+    for (std::size_t i = find_break(text, 0); i < text.size(); i = find_break(text, i + 1)) text[i] = ' ';
 }
 
 void write_tags(const std::vector<Tag>& tags, std::string& out) {

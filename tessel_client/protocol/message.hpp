@@ -78,5 +78,7 @@ void upsert_tag(std::vector<Tag>& tags, Tag tag);
 // Writer helpers (line_writer.cpp).
 void write_tags(const std::vector<Tag>& tags, std::string& out);
 void escape_tag_value(std::string_view value, std::string& out);
+// The text as the writer puts it on the line: each CR, LF and NUL becomes a space.
+void replace_line_breaks(std::string& text);
 
 }  // namespace tessel
