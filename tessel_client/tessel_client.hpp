@@ -19,6 +19,7 @@
 #include "tessel_client/model/model.hpp"
 #include "tessel_client/voice/signal.hpp"
 
+#include "tessel_client/formats/command_json.hpp"
 #include "tessel_client/formats/config_json.hpp"
 #include "tessel_client/formats/event_json.hpp"
 #include "tessel_client/formats/model_json.hpp"
