@@ -13,43 +13,55 @@ std::optional<JsonValue> decode_json_tag(std::string_view value) {
     return parse_json_text(*bytes);
 }
 
-std::vector<BotCommand> collect_bot_commands(const JsonValue& value) {
+namespace {
+
+// The value of the first pair with this key, for the caller to take from.
+JsonValue* first_pair(JsonValue& object, std::string_view key) {
+    auto* pairs = std::get_if<JsonValue::Object>(&object.value);
+    if (!pairs) return nullptr;
+    for (auto& [k, v] : *pairs)
+        if (k == key) return &v;
+    return nullptr;
+}
+
+std::string* string_at(JsonValue& object, std::string_view key) {
+    JsonValue* value = first_pair(object, key);
+    return value ? std::get_if<std::string>(&value->value) : nullptr;
+}
+
+}  // namespace
+
+std::vector<BotCommand> collect_bot_commands(JsonValue&& value) {
     std::vector<BotCommand> commands;
-    const JsonValue* list = value.get("commands");
-    const JsonValue::Array* items = list ? list->as_array() : nullptr;
+    JsonValue* list = first_pair(value, "commands");
+    JsonValue::Array* items = list ? std::get_if<JsonValue::Array>(&list->value) : nullptr;
     if (!items) return commands;
     commands.reserve(items->size());
-    for (const JsonValue& item : *items) {
-        const JsonValue* name = item.get("name");
-        const std::string* name_text = name ? name->as_string() : nullptr;
-        if (!name_text) continue;
-        BotCommand& command = commands.emplace_back(BotCommand{*name_text, std::nullopt});
-        if (const JsonValue* description = item.get("description")) {
-            if (const std::string* text = description->as_string()) command.description = *text;
-        }
+    for (JsonValue& item : *items) {
+        std::string* name = string_at(item, "name");
+        if (!name) continue;
+        BotCommand& command = commands.emplace_back(BotCommand{std::move(*name), std::nullopt});
+        if (std::string* description = string_at(item, "description")) command.description = std::move(*description);
     }
     return commands;
 }
 
-std::optional<BotAnnouncement> read_bot_announcement(const JsonValue& value) {
-    const JsonValue* nick = value.get("nick");
-    const std::string* nick_text = nick ? nick->as_string() : nullptr;
-    if (!nick_text) return std::nullopt;
+std::optional<BotAnnouncement> read_bot_announcement(JsonValue&& value) {
+    std::string* nick = string_at(value, "nick");
+    if (!nick) return std::nullopt;
 
     BotAnnouncement announcement;
-    announcement.nick = *nick_text;
+    announcement.nick = std::move(*nick);
     if (const JsonValue* event = value.get("event")) {
         const std::string* text = event->as_string();
         announcement.withdrawal = text && *text == "remove";
     }
-    if (const JsonValue* bot_id = value.get("bot_id")) {
-        if (const std::string* text = bot_id->as_string()) announcement.bot_id = *text;
-    }
+    if (std::string* bot_id = string_at(value, "bot_id")) announcement.bot_id = std::move(*bot_id);
     if (const JsonValue* from_config = value.get("from_config")) {
         const bool* flag = from_config->as_bool();
         announcement.from_config = flag && *flag;
     }
-    announcement.commands = collect_bot_commands(value);
+    announcement.commands = collect_bot_commands(std::move(value));
     return announcement;
 }
 

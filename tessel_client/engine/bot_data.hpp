@@ -28,10 +28,12 @@ std::optional<JsonValue> decode_json_tag(std::string_view value);
 // The "commands" array of an object, in order, duplicates kept. Elements that are not objects
 // or whose first "name" is not a string are skipped; a "description" that is not a string
 // counts as absent. Empty when there is no such array.
-std::vector<BotCommand> collect_bot_commands(const JsonValue& value);
+// The strings are moved out of `value`.
+std::vector<BotCommand> collect_bot_commands(JsonValue&& value);
 
-// Nothing when the value is not an object or its first "nick" is not a string.
-std::optional<BotAnnouncement> read_bot_announcement(const JsonValue& value);
+// Nothing when the value is not an object or its first "nick" is not a string. The strings
+// are moved out of `value`.
+std::optional<BotAnnouncement> read_bot_announcement(JsonValue&& value);
 
 // Withdraws the bot under `key`, or registers it anew (replacing any earlier entry) with the
 // announced commands, filtered unless it comes from the server's configuration.

@@ -10,7 +10,7 @@ namespace tessel {
 void Engine::on_bot_info(const IrcMessage& message) {
     auto value = decode_json_tag(*find_tag(message.tags, "tesselnet/bot-info"));
     if (!value) return;
-    auto announcement = read_bot_announcement(*value);
+    auto announcement = read_bot_announcement(std::move(*value));
     if (!announcement) return;
     std::string nick = announcement->nick;
     apply_bot_announcement(bots, irc_fold(isupport.casemapping, nick), std::move(*announcement));
@@ -24,7 +24,7 @@ void Engine::on_bot_commands(const IrcMessage& message) {
     if (!value) return;
     const std::string& nick = message.source->name;
     // Only a bot's own nick can change its list, and only once it has been announced.
-    if (replace_bot_commands(bots, irc_fold(isupport.casemapping, nick), collect_bot_commands(*value)))
+    if (replace_bot_commands(bots, irc_fold(isupport.casemapping, nick), collect_bot_commands(std::move(*value))))
         emit(Event::BotsChanged{nick});
 }
 
