@@ -1,5 +1,7 @@
 #include "tessel_client_py/client.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +11,7 @@
 #include "tessel_client/formats/config_json.hpp"
 #include "tessel_client/formats/event_json.hpp"
 #include "tessel_client/formats/model_json.hpp"
+#include "tessel_client_py/commands.hpp"
 #include "tessel_client_py/docs.hpp"
 #include "tessel_client_py/frame.hpp"
 #include "tessel_client_py/json_bridge.hpp"
@@ -44,12 +47,6 @@ bool convert_optional_text(PyObject* argument, const char* name, std::optional<s
     if (!convert_arg(to_text, argument, name, text)) return false;
     out = std::move(text);
     return true;
-}
-
-void set_prefixed_value_error(const char* prefix, const std::string& message) {
-    std::string text = prefix;
-    text += message;
-    PyErr_SetString(PyExc_ValueError, text.c_str());
 }
 
 // ---- Construction -------------------------------------------------------------------------------
@@ -228,26 +225,37 @@ PyObject* model(PyObject* self) {
 
 constexpr int kArguments = METH_VARARGS | METH_KEYWORDS;
 
-// Rows in the order of the full method table; the command methods take their places between
-// poll_timeout and handle_bytes.
-PyMethodDef kMethods[] = {
-    {"from_config", as_method(guarded<from_config>), METH_CLASS | kArguments, docs::kFromConfig},
-    {"handle_connected", guarded_noargs<handle_connected>, METH_NOARGS, docs::kHandleConnected},
-    {"handle_disconnected", guarded_noargs<handle_disconnected>, METH_NOARGS, docs::kHandleDisconnected},
-    {"tick", as_method(guarded<tick>), kArguments, docs::kTick},
-    {"poll_timeout", guarded_noargs<poll_timeout>, METH_NOARGS, docs::kPollTimeout},
-    {"handle_bytes", as_method(guarded<handle_bytes>), kArguments, docs::kHandleBytes},
-    {"poll_transmit", guarded_noargs<poll_transmit>, METH_NOARGS, docs::kPollTransmit},
-    {"poll_events", guarded_noargs<poll_events>, METH_NOARGS, docs::kPollEvents},
-    {"model", guarded_noargs<model>, METH_NOARGS, docs::kModel},
-    {nullptr, nullptr, 0, nullptr},
-};
+// The full method table: the engine-driving rows around the command methods (rows 6 to 34).
+PyMethodDef* method_table() {
+    static std::array<PyMethodDef, 10 + kCommandMethodRows> table = [] {
+        const PyMethodDef before[] = {
+            {"from_config", as_method(guarded<from_config>), METH_CLASS | kArguments, docs::kFromConfig},
+            {"handle_connected", guarded_noargs<handle_connected>, METH_NOARGS, docs::kHandleConnected},
+            {"handle_disconnected", guarded_noargs<handle_disconnected>, METH_NOARGS, docs::kHandleDisconnected},
+            {"tick", as_method(guarded<tick>), kArguments, docs::kTick},
+            {"poll_timeout", guarded_noargs<poll_timeout>, METH_NOARGS, docs::kPollTimeout},
+        };
+        const PyMethodDef after[] = {
+            {"handle_bytes", as_method(guarded<handle_bytes>), kArguments, docs::kHandleBytes},
+            {"poll_transmit", guarded_noargs<poll_transmit>, METH_NOARGS, docs::kPollTransmit},
+            {"poll_events", guarded_noargs<poll_events>, METH_NOARGS, docs::kPollEvents},
+            {"model", guarded_noargs<model>, METH_NOARGS, docs::kModel},
+            {nullptr, nullptr, 0, nullptr},
+        };
+        std::array<PyMethodDef, 10 + kCommandMethodRows> rows{};
+        auto at = std::copy(std::begin(before), std::end(before), rows.begin());
+        at = std::copy(command_method_rows().begin(), command_method_rows().end(), at);
+        std::copy(std::begin(after), std::end(after), at);
+        return rows;
+    }();
+    return table.data();
+}
 
 PyType_Slot kSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(client_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(client_dealloc)},
     {Py_tp_doc, const_cast<char*>(docs::kClient)},
-    {Py_tp_methods, kMethods},
+    {Py_tp_methods, nullptr},  // method_table(), filled in when the type is made
     {0, nullptr},
 };
 
@@ -263,7 +271,11 @@ PyType_Spec kSpec = {
 
 PyObject* client_type_object() {
     static PyObject* type = nullptr;
-    if (!type) type = PyType_FromSpec(&kSpec);
+    if (!type) {
+        for (PyType_Slot& slot : kSlots)
+            if (slot.slot == Py_tp_methods) slot.pfunc = method_table();
+        type = PyType_FromSpec(&kSpec);
+    }
     return type;
 }
 

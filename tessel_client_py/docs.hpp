@@ -121,4 +121,202 @@ inline constexpr char kModel[] =
     "A call rather than a property, because it serialises the whole model, and an attribute\n"
     "would hide that cost from a caller reading two fields in a row.";
 
+inline constexpr char kCommand[] =
+    "command(command)\n"
+    "--\n"
+    "\n"
+    "Do something on this connection. `command` is JSON text with the same shape as\n"
+    "`tessel_client::Command`.";
+
+inline constexpr char kJoin[] =
+    "join($self, channel, key=None)\n"
+    "--\n"
+    "\n"
+    "Join a channel.\n"
+    "\n"
+    "```python\n"
+    "client.join(\"#tessel\")\n"
+    "client.join(\"#staff\", key=\"marten4\")\n"
+    "```";
+
+inline constexpr char kPart[] =
+    "part($self, channel, reason=None)\n"
+    "--\n"
+    "\n"
+    "Leave a channel.";
+
+inline constexpr char kSendMessage[] =
+    "send_message($self, target, text)\n"
+    "--\n"
+    "\n"
+    "Say something to a channel or a person.\n"
+    "\n"
+    "```python\n"
+    "client.send_message(\"#tessel\", \"hello there\")\n"
+    "client.send_message(\"quokka\", \"a private word\")\n"
+    "```";
+
+inline constexpr char kSendNotice[] =
+    "send_notice($self, target, text)\n"
+    "--\n"
+    "\n"
+    "Send a notice, which by convention must never be auto-replied to.";
+
+inline constexpr char kSendAction[] =
+    "send_action($self, target, text)\n"
+    "--\n"
+    "\n"
+    "Send a `CTCP ACTION`, the third-person form.";
+
+inline constexpr char kSetNick[] =
+    "set_nick($self, nick)\n"
+    "--\n"
+    "\n"
+    "Change our nick.";
+
+inline constexpr char kSetTopic[] =
+    "set_topic($self, channel, topic=None)\n"
+    "--\n"
+    "\n"
+    "Set or clear a channel topic.";
+
+inline constexpr char kSetAway[] =
+    "set_away($self, message=None)\n"
+    "--\n"
+    "\n"
+    "Mark ourselves away, or come back.";
+
+inline constexpr char kSetTyping[] =
+    "set_typing($self, target, state)\n"
+    "--\n"
+    "\n"
+    "Say we are typing, so others can show it. `state` is one of `\"active\"`, `\"paused\"`,\n"
+    "`\"done\"`.";
+
+inline constexpr char kAddReaction[] =
+    "add_reaction($self, target, msgid, emoji)\n"
+    "--\n"
+    "\n"
+    "React to a message with an emoji.";
+
+inline constexpr char kRemoveReaction[] =
+    "remove_reaction($self, target, msgid, emoji)\n"
+    "--\n"
+    "\n"
+    "Take a reaction back.";
+
+inline constexpr char kRedactMessage[] =
+    "redact_message($self, target, msgid, reason=None)\n"
+    "--\n"
+    "\n"
+    "Ask the server to delete a message.";
+
+inline constexpr char kMarkRead[] =
+    "mark_read($self, target, at_ms)\n"
+    "--\n"
+    "\n"
+    "Tell the server how far we have read, in milliseconds since the Unix epoch.";
+
+inline constexpr char kFetchHistory[] =
+    "fetch_history($self, target, before_msgid=None, limit=50)\n"
+    "--\n"
+    "\n"
+    "Ask for older messages than the ones we hold. With no `before_msgid`, this asks for the\n"
+    "most recent, which is what a fresh window wants.";
+
+inline constexpr char kSetMetadata[] =
+    "set_metadata($self, key, value=None)\n"
+    "--\n"
+    "\n"
+    "Set one of our own metadata keys, or clear it.";
+
+inline constexpr char kSubscribeMetadata[] =
+    "subscribe_metadata($self, keys)\n"
+    "--\n"
+    "\n"
+    "Ask to be told when these metadata keys change on anyone we can see.";
+
+inline constexpr char kWhois[] =
+    "whois($self, nick)\n"
+    "--\n"
+    "\n"
+    "Ask the server everything it will say about someone. The record lands in the model under\n"
+    "the folded nick and arrives as one `whois_received` change when the reply finishes.";
+
+inline constexpr char kRenameChannel[] =
+    "rename_channel($self, channel, new_name, reason=None)\n"
+    "--\n"
+    "\n"
+    "Rename a channel, keeping everyone in it and everything said in it.";
+
+inline constexpr char kCreateInviteLink[] =
+    "create_invite_link($self, channel=None, description=None)\n"
+    "--\n"
+    "\n"
+    "Make an invitation link to a channel, or to the network when no channel is named.";
+
+inline constexpr char kListInviteLinks[] =
+    "list_invite_links($self)\n"
+    "--\n"
+    "\n"
+    "Ask for the invitation links we have made.";
+
+inline constexpr char kDeleteInviteLink[] =
+    "delete_invite_link($self, share_id)\n"
+    "--\n"
+    "\n"
+    "Withdraw an invitation link.";
+
+inline constexpr char kRedeemInviteCode[] =
+    "redeem_invite_code($self, code)\n"
+    "--\n"
+    "\n"
+    "Redeem an invitation code. Only before registering, which is the point of it.";
+
+inline constexpr char kGenerateToken[] =
+    "generate_token($self, service)\n"
+    "--\n"
+    "\n"
+    "Mint a bearer token for one of the network's services, such as its file host.";
+
+inline constexpr char kWatchNicks[] =
+    "watch_nicks($self, nicks)\n"
+    "--\n"
+    "\n"
+    "Watch these nicks, so the server says when they come and go.";
+
+inline constexpr char kUnwatchNicks[] =
+    "unwatch_nicks($self, nicks)\n"
+    "--\n"
+    "\n"
+    "Stop watching these nicks.";
+
+inline constexpr char kSendVoiceSignal[] =
+    "send_voice_signal($self, channel, signal)\n"
+    "--\n"
+    "\n"
+    "Send a voice signalling frame to a room. The frame is the host's to build: everything in\n"
+    "it comes from the media stack the core deliberately knows nothing about.";
+
+inline constexpr char kQuit[] =
+    "quit($self, reason=None)\n"
+    "--\n"
+    "\n"
+    "Leave the network.";
+
+inline constexpr char kSendRawLine[] =
+    "send_raw_line($self, line)\n"
+    "--\n"
+    "\n"
+    "Send a line we do not model. The escape hatch, so a host is never stuck waiting for us.";
+
+// The typed command methods, in the order of the Command variants.
+inline constexpr const char* kCommandMethods[] = {
+    kJoin, kPart, kSendMessage, kSendNotice, kSendAction, kSetNick, kSetTopic, kSetAway, kSetTyping,
+    kAddReaction, kRemoveReaction, kRedactMessage, kMarkRead, kFetchHistory, kSetMetadata,
+    kSubscribeMetadata, kWhois, kRenameChannel, kCreateInviteLink, kListInviteLinks,
+    kDeleteInviteLink, kRedeemInviteCode, kGenerateToken, kWatchNicks, kUnwatchNicks,
+    kSendVoiceSignal, kQuit, kSendRawLine,
+};
+
 }  // namespace tessel::py::docs

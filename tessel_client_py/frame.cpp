@@ -204,6 +204,12 @@ void set_not_instance_error(PyObject* object, const char* target) {
     }
 }
 
+void set_prefixed_value_error(const char* prefix, const std::string& message) {
+    std::string text = prefix;
+    text += message;
+    PyErr_SetString(PyExc_ValueError, text.c_str());
+}
+
 bool to_text(PyObject* object, std::string& out) {
     if (!PyUnicode_Check(object)) {
         set_not_instance_error(object, "str");

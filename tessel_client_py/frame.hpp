@@ -145,6 +145,9 @@ bool convert_arg(Converter converter, PyObject* object, const char* name, Out& o
 // TypeError "'<type>' object is not an instance of '<target>'" ("'None' is not ..." for None).
 void set_not_instance_error(PyObject* object, const char* target);
 
+// ValueError with a fixed prefix ("invalid command: ") in front of a reader's message.
+void set_prefixed_value_error(const char* prefix, const std::string& message);
+
 // ---- Exception barrier ----------------------------------------------------------------------
 
 // Turns the C++ exception being handled into a Python one: std::bad_alloc becomes MemoryError,

@@ -1,7 +1,7 @@
 // Strategy: the first pass (JsonReader::read_tagged) finds the "type" word and keeps every
 // other value whole; the second pass reads the chosen variant's fields from what was kept.
-// Each variant lists its fields once, as (name, member) pairs in declared order; whether a
-// field is required and how it is read follow from the member's type.
+// Each variant's fields come as (name, member) pairs in declared order; whether a field is
+// required and how it is read follow from the member's type.
 #include "tessel_client/formats/command_json.hpp"
 
 #include <array>
@@ -9,52 +9,20 @@
 #include <tuple>
 #include <utility>
 
+#include "tessel_client/engine/command_fields.hpp"
 #include "tessel_client/formats/kept_record.hpp"
 
 namespace tessel {
 namespace {
 
-struct VariantName {
-    std::string_view type;  // the "type" word
-    std::string_view name;  // as error texts name the variant
+// As error texts name each variant.
+constexpr std::array<std::string_view, kCommandVariants> kVariantNames = {
+    "Join", "Part", "SendMessage", "SendNotice", "SendAction", "SetNick", "SetTopic", "SetAway", "SetTyping",
+    "AddReaction", "RemoveReaction", "RedactMessage", "MarkRead", "FetchHistory", "SetMetadata",
+    "SubscribeMetadata", "Whois", "RenameChannel", "CreateInviteLink", "ListInviteLinks", "DeleteInviteLink",
+    "RedeemInviteCode", "GenerateToken", "WatchNicks", "UnwatchNicks", "SendVoiceSignal", "Quit",
+    "SendRawLine",
 };
-
-constexpr std::array<VariantName, kCommandVariants> kVariants = {{
-    {"join", "Join"},
-    {"part", "Part"},
-    {"send_message", "SendMessage"},
-    {"send_notice", "SendNotice"},
-    {"send_action", "SendAction"},
-    {"set_nick", "SetNick"},
-    {"set_topic", "SetTopic"},
-    {"set_away", "SetAway"},
-    {"set_typing", "SetTyping"},
-    {"add_reaction", "AddReaction"},
-    {"remove_reaction", "RemoveReaction"},
-    {"redact_message", "RedactMessage"},
-    {"mark_read", "MarkRead"},
-    {"fetch_history", "FetchHistory"},
-    {"set_metadata", "SetMetadata"},
-    {"subscribe_metadata", "SubscribeMetadata"},
-    {"whois", "Whois"},
-    {"rename_channel", "RenameChannel"},
-    {"create_invite_link", "CreateInviteLink"},
-    {"list_invite_links", "ListInviteLinks"},
-    {"delete_invite_link", "DeleteInviteLink"},
-    {"redeem_invite_code", "RedeemInviteCode"},
-    {"generate_token", "GenerateToken"},
-    {"watch_nicks", "WatchNicks"},
-    {"unwatch_nicks", "UnwatchNicks"},
-    {"send_voice_signal", "SendVoiceSignal"},
-    {"quit", "Quit"},
-    {"send_raw_line", "SendRawLine"},
-}};
-
-constexpr std::array<std::string_view, kCommandVariants> kTypeWords = [] {
-    std::array<std::string_view, kCommandVariants> words{};
-    for (std::size_t i = 0; i < kCommandVariants; ++i) words[i] = kVariants[i].type;
-    return words;
-}();
 
 // ---- field values ----------------------------------------------------------------------------
 
@@ -88,63 +56,6 @@ bool read_field(JsonContent&, Signal&, std::string& e) {
 
 // ---- variants ---------------------------------------------------------------------------------
 
-template <class T>
-struct Field {
-    std::string_view name;
-    T& member;
-};
-template <class T>
-Field<T> field(std::string_view name, T& member) {
-    return {name, member};
-}
-
-template <class T>
-constexpr bool kOptional = false;
-template <class T>
-constexpr bool kOptional<std::optional<T>> = true;
-
-using C = Command;
-auto fields(C::Join& c) { return std::tuple{field("channel", c.channel), field("key", c.key)}; }
-auto fields(C::Part& c) { return std::tuple{field("channel", c.channel), field("reason", c.reason)}; }
-auto fields(C::SendMessage& c) { return std::tuple{field("target", c.target), field("text", c.text)}; }
-auto fields(C::SendNotice& c) { return std::tuple{field("target", c.target), field("text", c.text)}; }
-auto fields(C::SendAction& c) { return std::tuple{field("target", c.target), field("text", c.text)}; }
-auto fields(C::SetNick& c) { return std::tuple{field("nick", c.nick)}; }
-auto fields(C::SetTopic& c) { return std::tuple{field("channel", c.channel), field("topic", c.topic)}; }
-auto fields(C::SetAway& c) { return std::tuple{field("message", c.message)}; }
-auto fields(C::SetTyping& c) { return std::tuple{field("target", c.target), field("state", c.state)}; }
-auto fields(C::AddReaction& c) {
-    return std::tuple{field("target", c.target), field("msgid", c.msgid), field("emoji", c.emoji)};
-}
-auto fields(C::RemoveReaction& c) {
-    return std::tuple{field("target", c.target), field("msgid", c.msgid), field("emoji", c.emoji)};
-}
-auto fields(C::RedactMessage& c) {
-    return std::tuple{field("target", c.target), field("msgid", c.msgid), field("reason", c.reason)};
-}
-auto fields(C::MarkRead& c) { return std::tuple{field("target", c.target), field("at_ms", c.at_ms)}; }
-auto fields(C::FetchHistory& c) {
-    return std::tuple{field("target", c.target), field("before_msgid", c.before_msgid), field("limit", c.limit)};
-}
-auto fields(C::SetMetadata& c) { return std::tuple{field("key", c.key), field("value", c.value)}; }
-auto fields(C::SubscribeMetadata& c) { return std::tuple{field("keys", c.keys)}; }
-auto fields(C::Whois& c) { return std::tuple{field("nick", c.nick)}; }
-auto fields(C::RenameChannel& c) {
-    return std::tuple{field("channel", c.channel), field("new_name", c.new_name), field("reason", c.reason)};
-}
-auto fields(C::CreateInviteLink& c) {
-    return std::tuple{field("channel", c.channel), field("description", c.description)};
-}
-auto fields(C::ListInviteLinks&) { return std::tuple{}; }
-auto fields(C::DeleteInviteLink& c) { return std::tuple{field("share_id", c.share_id)}; }
-auto fields(C::RedeemInviteCode& c) { return std::tuple{field("code", c.code)}; }
-auto fields(C::GenerateToken& c) { return std::tuple{field("service", c.service)}; }
-auto fields(C::WatchNicks& c) { return std::tuple{field("nicks", c.nicks)}; }
-auto fields(C::UnwatchNicks& c) { return std::tuple{field("nicks", c.nicks)}; }
-auto fields(C::SendVoiceSignal& c) { return std::tuple{field("channel", c.channel), field("signal", c.signal)}; }
-auto fields(C::Quit& c) { return std::tuple{field("reason", c.reason)}; }
-auto fields(C::SendRawLine& c) { return std::tuple{field("line", c.line)}; }
-
 // "struct variant Command::Join with 2 elements": what an array that ends early lacked.
 std::string too_few_text(std::string_view name, std::size_t count) {
     std::string out = "struct variant Command::";
@@ -156,10 +67,10 @@ std::string too_few_text(std::string_view name, std::size_t count) {
 }
 
 template <class... T>
-bool read_fields(JsonContent& kept, std::string_view name, const std::tuple<Field<T>...>& members,
+bool read_fields(JsonContent& kept, std::string_view name, const std::tuple<CommandField<T>...>& members,
                  std::string& error) {
     const std::array<KeptField, sizeof...(T)> table = std::apply(
-        [](const auto&... f) { return std::array<KeptField, sizeof...(T)>{KeptField{f.name, !kOptional<T>}...}; },
+        [](const auto&... f) { return std::array<KeptField, sizeof...(T)>{KeptField{f.name, !kOptionalField<T>}...}; },
         members);
     // Only an array that ends early names the variant's length, so the text is built then.
     std::string too_few;
@@ -181,7 +92,7 @@ bool read_fields(JsonContent& kept, std::string_view name, const std::tuple<Fiel
 template <std::size_t I>
 bool read_variant(JsonContent& kept, Command& out, std::string& error) {
     auto& variant = out.value.emplace<I>();
-    return read_fields(kept, kVariants[I].name, fields(variant), error);
+    return read_fields(kept, kVariantNames[I], command_fields(variant), error);
 }
 
 using ReadVariant = bool (*)(JsonContent&, Command&, std::string&);
@@ -191,7 +102,7 @@ constexpr auto kReadVariant = []<std::size_t... I>(std::index_sequence<I...>) {
 
 bool read_command(JsonReader& reader, Command& out) {
     TaggedContent tagged;
-    if (!reader.read_tagged("internally tagged enum Command", "type", kTypeWords, tagged)) return false;
+    if (!reader.read_tagged("internally tagged enum Command", "type", kCommandWords, tagged)) return false;
     std::string error;
     if (!kReadVariant[tagged.variant](tagged.kept, out, error)) return reader.fail_unpositioned(std::move(error));
     return true;

@@ -61,8 +61,13 @@ std::string float_text(double value) {
 }
 
 void append_shown_string(std::string_view decoded, std::string& out) {
+    out += "string ";
+    append_quoted_text(decoded, out);
+}
+
+void append_quoted_text(std::string_view decoded, std::string& out) {
     static constexpr char kHex[] = "0123456789abcdef";
-    out += "string \"";
+    out += '"';
     std::size_t pos = 0;
     while (pos < decoded.size()) {
         const std::size_t start = pos;

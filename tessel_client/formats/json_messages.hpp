@@ -17,6 +17,8 @@ std::string float_text(double value);
 
 // How error texts show a value met: string "..", integer `n`, floating point `x`.
 void append_shown_string(std::string_view decoded, std::string& out);
+// The text alone between double quotes, escaped as a shown string escapes it.
+void append_quoted_text(std::string_view decoded, std::string& out);
 void append_shown_unsigned(std::uint64_t value, std::string& out);
 void append_shown_signed(std::int64_t value, std::string& out);
 void append_shown_float(double value, std::string& out);

@@ -1,0 +1,281 @@
+"""The command methods: every typed method and `command` put the same line on the wire, their
+argument errors, and where commands stand against the registration and resume bursts."""
+import pytest
+
+from tessel_client import Client
+
+
+def drain(client):
+    lines = []
+    while (chunk := client.poll_transmit()) is not None:
+        lines.append(chunk)
+    return lines
+
+
+def registered(*caps):
+    client = Client("me", username="u", realname="R")
+    client.handle_connected()
+    listed = " ".join(caps)
+    client.handle_bytes(f"CAP * LS :{listed}\r\n".encode())
+    if caps:
+        client.handle_bytes(f"CAP * ACK :{listed}\r\n".encode())
+    client.handle_bytes(b":srv 001 me :Welcome\r\n")
+    drain(client)
+    client.poll_events()
+    return client
+
+
+# (typed call, the same command as JSON, the line it sends)
+BOTH_ROADS = [
+    (lambda c: c.join("#a"), {"type": "join", "channel": "#a"}, b"JOIN #a"),
+    (lambda c: c.join("#a", key="k"), ["join", "#a", "k"], b"JOIN #a k"),
+    (lambda c: c.part("#a", "bye now"), {"type": "part", "channel": "#a", "reason": "bye now"}, b"PART #a :bye now"),
+    (lambda c: c.send_message("#a", "hi"), {"type": "send_message", "target": "#a", "text": "hi"}, b"PRIVMSG #a hi"),
+    (lambda c: c.send_notice("bob", "hi"), {"type": "send_notice", "target": "bob", "text": "hi"}, b"NOTICE bob hi"),
+    (lambda c: c.send_action("#a", "waves"), {"type": "send_action", "target": "#a", "text": "waves"},
+     b"PRIVMSG #a :\x01ACTION waves\x01"),
+    (lambda c: c.set_nick("new"), {"type": "set_nick", "nick": "new"}, b"NICK new"),
+    (lambda c: c.set_topic("#a"), {"type": "set_topic", "channel": "#a"}, b"TOPIC #a :"),
+    (lambda c: c.set_away(), {"type": "set_away"}, b"AWAY"),
+    (lambda c: c.set_typing("bob", "done"), {"type": "set_typing", "target": "bob", "state": "done"},
+     b"@+typing=done TAGMSG bob"),
+    (lambda c: c.add_reaction("#a", "m1", "+1"), ["add_reaction", "#a", "m1", "+1"],
+     b"@+draft/react=+1;+draft/reply=m1 TAGMSG #a"),
+    (lambda c: c.remove_reaction("#a", "m1", "+1"), ["remove_reaction", "#a", "m1", "+1"],
+     b"@+draft/unreact=+1;+draft/reply=m1 TAGMSG #a"),
+    (lambda c: c.redact_message("#a", "m1", reason="oops"), ["redact_message", "#a", "m1", "oops"],
+     b"REDACT #a m1 oops"),
+    (lambda c: c.mark_read("#a", 0), {"type": "mark_read", "target": "#a", "at_ms": 0},
+     b"MARKREAD #a timestamp=1970-01-01T00:00:00.000Z"),
+    (lambda c: c.fetch_history("#a"), {"type": "fetch_history", "target": "#a", "limit": 50},
+     b"CHATHISTORY LATEST #a * 50"),
+    (lambda c: c.fetch_history(target="#a", limit=10, before_msgid="x"), ["fetch_history", "#a", "x", 10],
+     b"CHATHISTORY BEFORE #a msgid=x 10"),
+    (lambda c: c.set_metadata("k", "v"), {"type": "set_metadata", "key": "k", "value": "v"}, b"METADATA * SET k v"),
+    (lambda c: c.subscribe_metadata(("a", "b")), {"type": "subscribe_metadata", "keys": ["a", "b"]},
+     b"METADATA * SUB a b"),
+    (lambda c: c.whois("bob"), {"type": "whois", "nick": "bob"}, b"WHOIS bob"),
+    (lambda c: c.rename_channel("#a", "#b"), {"type": "rename_channel", "channel": "#a", "new_name": "#b"},
+     b"RENAME #a #b"),
+    (lambda c: c.create_invite_link(description="d"), {"type": "create_invite_link", "description": "d"},
+     b"INVITELINK CREATE * d"),
+    (lambda c: c.list_invite_links(), ["list_invite_links"], b"INVITELINK LIST"),
+    (lambda c: c.delete_invite_link("s1"), {"type": "delete_invite_link", "share_id": "s1"}, b"INVITELINK DELETE s1"),
+    (lambda c: c.redeem_invite_code("c0de"), {"type": "redeem_invite_code", "code": "c0de"}, b"INVITECODE c0de"),
+    (lambda c: c.generate_token("files"), {"type": "generate_token", "service": "files"}, b"TOKEN GENERATE files"),
+    (lambda c: c.watch_nicks(["Mia", "bob"]), {"type": "watch_nicks", "nicks": ["Mia", "bob"]},
+     b"MONITOR + Mia,bob"),
+    (lambda c: c.unwatch_nicks(["Mia"]), {"type": "unwatch_nicks", "nicks": ["Mia"]}, b"MONITOR - Mia"),
+    (lambda c: c.quit("later"), {"type": "quit", "reason": "later"}, b"QUIT later"),
+    (lambda c: c.send_raw_line("PRIVMSG #a :hi"), {"type": "send_raw_line", "line": "PRIVMSG #a :hi"},
+     b"PRIVMSG #a hi"),
+]
+
+
+@pytest.mark.parametrize("typed, as_json, line", BOTH_ROADS)
+def test_typed_method_and_command_send_the_same_line(typed, as_json, line):
+    import json
+
+    for road in (typed, lambda c: c.command(as_json), lambda c: c.command(json.dumps(as_json))):
+        client = Client("me")
+        assert road(client) is None
+        assert drain(client) == [line + b"\r\n"]
+
+
+def test_labels_and_local_echo_follow_the_capabilities():
+    client = registered("labeled-response", "echo-message")
+    client.send_message("#a", "hi")
+    client.watch_nicks(["bob"])
+    client.command({"type": "whois", "nick": "bob"})
+    assert drain(client) == [b"@label=l1 PRIVMSG #a hi\r\n", b"MONITOR + bob\r\n", b"@label=l2 WHOIS bob\r\n"]
+    assert client.poll_events() == []  # the server echoes
+
+    client = registered()
+    client.handle_bytes(b":me!u@h JOIN #a\r\n")
+    client.poll_events()
+    client.send_message("#a", "hi\r\nthere")
+    assert drain(client)[-1] == b"PRIVMSG #a :hi  there\r\n"
+    assert [e["change"]["type"] for e in client.poll_events()] == ["message_added"]
+    stored = client.model()["channels"]["#a"]["log"]["messages"]
+    assert [(m["sender"], m["text"], m["own"]) for m in stored] == [("me", "hi  there", True)]
+
+
+class Index:
+    def __index__(self):
+        return 7
+
+
+def test_accepted_argument_forms():
+    client = Client("me")
+    client.join("#a", None)
+    client.join("#a", key="")
+    client.mark_read("#a", True)
+    client.mark_read("#a", 18446744073709551615)
+    client.fetch_history("#a", None, Index())
+    client.fetch_history("#a", limit=0)
+    client.watch_nicks(b"")
+    client.create_invite_link()
+    client.set_away(message=None)
+    assert drain(client) == [
+        b"JOIN #a\r\n",
+        b"JOIN #a :\r\n",
+        b"MARKREAD #a timestamp=1970-01-01T00:00:00.001Z\r\n",
+        b"MARKREAD #a timestamp=584556019-04-03T14:25:51.615Z\r\n",
+        b"CHATHISTORY LATEST #a * 7\r\n",
+        b"CHATHISTORY LATEST #a * 0\r\n",
+        b"INVITELINK CREATE\r\n",
+        b"AWAY\r\n",
+    ]
+
+
+def gen():
+    yield "a"
+
+
+# (call, exception type, message or None when the interpreter words it, parameter noted)
+ARGUMENT_ERRORS = [
+    (lambda c: c.whois(None), TypeError, "'None' is not an instance of 'str'", "nick"),
+    (lambda c: c.send_message(1, 2), TypeError, "'int' object is not an instance of 'str'", "target"),
+    (lambda c: c.send_message("#a", 2), TypeError, "'int' object is not an instance of 'str'", "text"),
+    (lambda c: c.join("#a", key=5), TypeError, "'int' object is not an instance of 'str'", "key"),
+    (lambda c: c.send_raw_line("\ud800"), UnicodeEncodeError, None, "line"),
+    (lambda c: c.mark_read("#a", -1), OverflowError, None, "at_ms"),
+    (lambda c: c.mark_read("#a", 2**64), OverflowError, None, "at_ms"),
+    (lambda c: c.mark_read("#a", 1.5), TypeError, None, "at_ms"),
+    (lambda c: c.fetch_history("#a", limit=65536), OverflowError, "out of range integral type conversion attempted",
+     "limit"),
+    (lambda c: c.fetch_history("#a", limit=-1), OverflowError, "out of range integral type conversion attempted",
+     "limit"),
+    (lambda c: c.fetch_history("#a", limit=None), TypeError, None, "limit"),
+    (lambda c: c.fetch_history("#a", limit=2.0), TypeError, None, "limit"),
+    (lambda c: c.watch_nicks("alpha"), TypeError, "Can't extract `str` to `Vec`", "nicks"),
+    (lambda c: c.watch_nicks({"a"}), TypeError, "'set' object is not an instance of 'Sequence'", "nicks"),
+    (lambda c: c.watch_nicks(gen()), TypeError, "'generator' object is not an instance of 'Sequence'", "nicks"),
+    (lambda c: c.unwatch_nicks(("a", 1)), TypeError, "'int' object is not an instance of 'str'", "nicks"),
+    (lambda c: c.subscribe_metadata(b"x"), TypeError, "'int' object is not an instance of 'str'", "keys"),
+    (lambda c: c.set_typing("bob", 2), TypeError, "'int' object is not an instance of 'str'", "state"),
+    # Binding errors carry no note.
+    (lambda c: c.send_message("#a"), TypeError, "Client.send_message() missing 1 required positional argument: 'text'",
+     None),
+    (lambda c: c.add_reaction(), TypeError,
+     "Client.add_reaction() missing 3 required positional arguments: 'target', 'msgid', and 'emoji'", None),
+    (lambda c: c.join("#a", None, 1), TypeError, "Client.join() takes from 1 to 2 positional arguments but 3 were given",
+     None),
+    (lambda c: c.set_away(1, 2), TypeError, "Client.set_away() takes from 0 to 1 positional arguments but 2 were given",
+     None),
+    (lambda c: c.join("#a", channel="#b"), TypeError, "Client.join() got multiple values for argument 'channel'", None),
+    (lambda c: c.join(chan="#a"), TypeError, "Client.join() got an unexpected keyword argument 'chan'", None),
+    (lambda c: c.command(), TypeError, "Client.command() missing 1 required positional argument: 'command'", None),
+    (lambda c: c.list_invite_links(1), TypeError, None, None),
+    # The typing word and the readers raise ValueError without a note.
+    (lambda c: c.set_typing("bob", "Paused"), ValueError,
+     'invalid typing state: "Paused", expected active, paused or done', None),
+    (lambda c: c.set_typing("bob", ""), ValueError, 'invalid typing state: "", expected active, paused or done', None),
+    (lambda c: c.set_typing("bob", 'a"\n\u0301\x07'), ValueError,
+     'invalid typing state: "a\\"\\n\\u{301}\\u{7}", expected active, paused or done', None),
+    (lambda c: c.command("{"), ValueError, "invalid command: EOF while parsing an object at line 1 column 1", None),
+    (lambda c: c.command({"type": "join"}), ValueError, "invalid command: missing field `channel`", None),
+    (lambda c: c.command(object()), TypeError, "Object of type object is not JSON serializable", None),
+]
+
+
+@pytest.mark.parametrize("call, kind, message, parameter", ARGUMENT_ERRORS)
+def test_argument_errors(call, kind, message, parameter):
+    client = Client("me")
+    with pytest.raises(BaseException) as info:
+        call(client)
+    exc = info.value
+    assert type(exc) is kind
+    if message is not None:
+        assert str(exc) == message
+    assert getattr(exc, "__notes__", []) == ([f"while processing '{parameter}'"] if parameter else [])
+    # Nothing reached the engine, and the client is free for the next call.
+    assert drain(client) == [] and client.poll_events() == []
+    client.whois("bob")
+    assert drain(client) == [b"WHOIS bob\r\n"]
+
+
+def test_a_call_from_inside_a_conversion_finds_the_client_taken():
+    client = Client("me")
+    seen = []
+
+    class Nicks:
+        def __len__(self):
+            return 1
+
+        def __getitem__(self, i):
+            if i == 0:
+                for inner in (client.model, lambda: client.whois("x")):
+                    try:
+                        inner()
+                    except RuntimeError as e:
+                        seen.append(str(e))
+                return "a"
+            raise IndexError
+
+    client.watch_nicks(Nicks())
+    assert seen == ["Already mutably borrowed", "Already borrowed"]
+    assert drain(client) == [b"MONITOR + a\r\n"]
+
+
+HOSTILE = "a\r\nQUIT :x\n\0b \r"
+
+
+def one_line_calls():
+    h = HOSTILE
+    return [
+        lambda c: c.join(h, h), lambda c: c.part(h, h), lambda c: c.send_message(h, h),
+        lambda c: c.send_notice(h, h), lambda c: c.send_action(h, h), lambda c: c.set_nick(h),
+        lambda c: c.set_topic(h, h), lambda c: c.set_away(h), lambda c: c.set_typing(h, "active"),
+        lambda c: c.add_reaction(h, h, h), lambda c: c.remove_reaction(h, h, h), lambda c: c.redact_message(h, h, h),
+        lambda c: c.mark_read(h, 1), lambda c: c.fetch_history(h, h), lambda c: c.set_metadata(h, h),
+        lambda c: c.subscribe_metadata([h, h]), lambda c: c.whois(h), lambda c: c.rename_channel(h, h, h),
+        lambda c: c.create_invite_link(h, h), lambda c: c.delete_invite_link(h), lambda c: c.redeem_invite_code(h),
+        lambda c: c.generate_token(h), lambda c: c.watch_nicks([h, h]), lambda c: c.unwatch_nicks([h]),
+        lambda c: c.quit(h), lambda c: c.send_raw_line("@+t=" + h + " PRIVMSG #a :" + h),
+        lambda c: c.command({"type": "send_message", "target": h, "text": h}),
+    ]
+
+
+def test_no_call_puts_more_than_one_line_on_the_wire():
+    for caps in ((), ("labeled-response", "echo-message")):
+        client = registered(*caps)
+        for call in one_line_calls():
+            call(client)
+            chunks = drain(client)
+            assert len(chunks) == 1, chunks
+            body = chunks[0][:-2]
+            assert chunks[0].endswith(b"\r\n") and not any(b in body for b in (b"\r", b"\n", b"\0")), chunks
+
+
+def test_commands_given_while_down_go_out_ahead_of_the_registration_burst():
+    client = Client("me", username="u", realname="R")
+    client.join("#early")
+    client.handle_connected()
+    assert drain(client) == [b"JOIN #early\r\n", b"CAP LS 302\r\n", b"NICK me\r\n", b"USER u 0 * R\r\n"]
+
+    # Likewise after a disconnect: what was queued while down leaves first.
+    client.handle_disconnected()
+    client.command({"type": "set_away", "message": "back soon"})
+    client.handle_connected()
+    assert drain(client)[:2] == [b"AWAY :back soon\r\n", b"CAP LS 302\r\n"]
+
+
+def test_resume_burst_rejoins_with_the_key_join_stored():
+    client = registered()
+    client.join("#Secret", "hunter2")
+    client.join("#open")
+    client.handle_bytes(b":me!u@h JOIN #Secret\r\n:me!u@h JOIN #open\r\n")
+    drain(client)
+    client.handle_disconnected()
+    client.handle_connected()
+    client.handle_bytes(b"CAP * LS :\r\n:srv 001 me :Welcome\r\n")
+    lines = drain(client)
+    assert lines[-2:] == [b"JOIN #open\r\n", b"JOIN #Secret hunter2\r\n"]
+
+    # A later join without a key forgets it.
+    client.join("#SECRET")
+    client.handle_disconnected()
+    client.handle_connected()
+    client.handle_bytes(b"CAP * LS :\r\n:srv 001 me :Welcome\r\n")
+    assert b"JOIN #Secret\r\n" in drain(client)
