@@ -201,6 +201,17 @@ TEST(Bots, UnreadableDataIsDroppedWithoutAnEvent) {
     EXPECT_EQ(h.events(), Events{changed("Quizbot")});
 }
 
+TEST(Bots, AHugeCommandListIsKeptWhole) {
+    std::string json = R"({"nick":"Big","commands":[)";
+    for (int i = 0; i < 100000; ++i) json += i % 2 ? R"({"name":"c"},)" : R"({"name":"pass"},)";
+    json += "0]}";
+    Harness h;
+    h.recv(announce(json));
+    EXPECT_EQ(h.events(), Events{changed("Big")});
+    ASSERT_EQ(h.engine.bots.count("big"), 1u);
+    EXPECT_EQ(h.engine.bots.at("big").commands.size(), 50000u);
+}
+
 TEST(Bots, SensitiveCommandNames) {
     const std::pair<const char*, bool> cases[] = {
         {"NickServ", true}, {"cs", true},        {"Identify", true}, {"PASS", true},
