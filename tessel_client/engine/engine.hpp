@@ -112,7 +112,8 @@ private:
     std::vector<Change> changes_;
 
     void handle_line(std::string_view raw);
-    void settle_label(const IrcMessage& message);
+    // The command word of the request a received line (other than BATCH) settled, if any.
+    std::optional<std::string> settle_label(const IrcMessage& message);
     // Takes what it keeps (a raw_line, a batch member, stored strings) out of `message`.
     void dispatch(IrcMessage& message);
     void on_welcome(const IrcMessage& message);

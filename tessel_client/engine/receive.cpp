@@ -77,41 +77,52 @@ void Engine::handle_line(std::string_view raw) {
     }
     if (front != timers.end() && front->first.value.index() == 1) timers.erase(front);
 
-    settle_label(parsed);
+    const std::optional<std::string> settled = settle_label(parsed);
+    // A server may answer our labelled NICK with the new nick as its source; the label alone
+    // says the change is ours, and taking the source at its word would rename a stranger.
+    if (settled && ascii_iequal(*settled, "NICK") && ascii_iequal(parsed.command, "NICK")) {
+        if (parsed.source) {
+            parsed.source->name = current_nick;
+        } else {
+            parsed.source = Source{current_nick, std::nullopt, std::nullopt};
+        }
+    }
     dispatch(parsed);
 }
 
-void Engine::settle_label(const IrcMessage& message) {
+std::optional<std::string> Engine::settle_label(const IrcMessage& message) {
     if (ascii_iequal(message.command, "BATCH")) {
-        if (message.params.empty() || message.params[0].empty()) return;
+        if (message.params.empty() || message.params[0].empty()) return std::nullopt;
         const std::string& first = message.params[0];
         std::string_view ref = std::string_view(first).substr(1);
         if (first[0] == '+') {
             auto label = find_tag(message.tags, "label");
-            if (!label) return;
+            if (!label) return std::nullopt;
             auto pending = pending_labels.find(*label);
-            if (pending == pending_labels.end()) return;
+            if (pending == pending_labels.end()) return std::nullopt;
             pending->second.batch = std::string(ref);
             batch_labels.insert_or_assign(std::string(ref), std::string(*label));
         } else if (first[0] == '-') {
             auto link_it = batch_labels.find(ref);
-            if (link_it == batch_labels.end()) return;
+            if (link_it == batch_labels.end()) return std::nullopt;
             if (auto pending = pending_labels.find(link_it->second); pending != pending_labels.end())
                 pending_labels.erase(pending);
             batch_labels.erase(link_it);
         }
-        return;
+        return std::nullopt;
     }
-    if (message.tags.empty() || pending_labels.empty()) return;
+    if (message.tags.empty() || pending_labels.empty()) return std::nullopt;
     auto label = find_tag(message.tags, "label");
-    if (!label) return;
+    if (!label) return std::nullopt;
     auto pending = pending_labels.find(*label);
-    if (pending == pending_labels.end()) return;
+    if (pending == pending_labels.end()) return std::nullopt;
     if (pending->second.batch) {
         if (auto link_it = batch_labels.find(*pending->second.batch); link_it != batch_labels.end())
             batch_labels.erase(link_it);
     }
+    std::string command = std::move(pending->second.command);
     pending_labels.erase(pending);
+    return command;
 }
 
 // Connection-level rows are tried in order and the first that takes a message consumes it:

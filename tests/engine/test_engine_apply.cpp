@@ -174,6 +174,39 @@ TEST(Labels, ExpireOnceByDeadlineThenLabelOrder) {
     EXPECT_TRUE(h.engine.pending_labels.empty());
 }
 
+// Seen from a real server: the answer to our labelled NICK names the new nick as its source.
+TEST(Labels, AnswerToOwnNickRequestIsOwnNickChange) {
+    Harness h(basic_config("labelled1"));
+    h.register_with({"labeled-response", "echo-message"});
+    h.recv_all({":labelled1!u@127.0.0.1 JOIN #a", ":srv 353 labelled1 = #a :labelled1 other", ":other!o@h JOIN #b"});
+    h.drain();
+    h.engine.label_counter = 3;
+    ASSERT_EQ(h.engine.send_labeled(IrcMessage::make("NICK", "labelled2")), "l4");
+    EXPECT_EQ(h.sent(), Lines{"@label=l4 NICK labelled2"});
+
+    h.recv("@label=l4 :labelled2!u@127.0.0.1 NICK :labelled2");
+    EXPECT_EQ(h.events(), Events{model_changed(Change::NickChanged{"labelled1", "labelled2"})});
+    EXPECT_EQ(h.engine.current_nick, "labelled2");
+    EXPECT_EQ(h.engine.model.me.nick, "labelled2");
+    EXPECT_TRUE(h.engine.pending_labels.empty());
+    const auto& members = h.engine.model.channels.at("#a").members;
+    EXPECT_TRUE(members.contains("labelled2"));
+    EXPECT_FALSE(members.contains("labelled1"));
+
+    h.recv(":labelled2!u@127.0.0.1 PRIVMSG #a :mine");
+    EXPECT_TRUE(h.engine.model.channels.at("#a").log.messages.rbegin()->second.own);
+    h.drain();
+    h.recv(":labelled2!u@127.0.0.1 PART #a");
+    EXPECT_EQ(h.events(), Events{model_changed(Change::ChannelParted{"#a"})});
+
+    // The label of a request that was no NICK leaves a NICK's source as it is.
+    h.engine.send_labeled(IrcMessage::make("WHOIS", "other"));
+    h.drain();
+    h.recv("@label=l5 :other!o@h NICK :other2");
+    EXPECT_EQ(h.events(), Events{model_changed(Change::NickChanged{"other", "other2"})});
+    EXPECT_EQ(h.engine.model.me.nick, "labelled2");
+}
+
 TEST(LocalEcho, AppliedWithoutEchoMessageAndWithoutLabel) {
     Harness h;
     h.register_with({"labeled-response"});
