@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsodium-dev python3-dev python3-pytest python3-yaml)
+          libsodium-dev python3-dev python3-pytest python3-yaml
+          python3-setuptools python3-wheel python3-venv)
 
 missing=()
 for p in "${packages[@]}"; do
