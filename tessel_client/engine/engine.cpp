@@ -12,8 +12,7 @@ Engine::Engine(Config given) : config(std::move(given)) {
 }
 
 void Engine::queue_line(const IrcMessage& message) {
-    std::string line;
-    message.write(line);
+    std::string line = message.to_line();  // sized up front
     line += "\r\n";
     transmit.push_back(std::move(line));
 }

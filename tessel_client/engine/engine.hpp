@@ -91,6 +91,9 @@ struct Engine {
     void queue_line(const IrcMessage& message);
     std::optional<std::string> send_labeled(const IrcMessage& message);
     void send_chat(const IrcMessage& message);
+    // The same for a message the caller gives up, which then needs no copy.
+    std::optional<std::string> send_labeled(IrcMessage&& message);
+    void send_chat(IrcMessage&& message);
     void update_monitor(const std::vector<std::string>& nicks, bool watch);
 
     // Receive side, called by the dispatch (public so their effects can be driven directly).

@@ -18,10 +18,10 @@
 namespace tessel {
 namespace {
 
-IrcMessage with_optional(std::string_view command, std::vector<std::string> params,
-                         std::optional<std::string>& last) {
-    if (last) params.push_back(std::move(*last));
-    return IrcMessage::make(command, std::move(params));
+// The message with `last` as one more parameter when it is present.
+IrcMessage with_optional(IrcMessage message, std::optional<std::string>& last) {
+    if (last) message.params.push_back(std::move(*last));
+    return message;
 }
 
 void set_tag(IrcMessage& message, std::string_view key, std::string value) {
@@ -31,14 +31,14 @@ void set_tag(IrcMessage& message, std::string_view key, std::string value) {
 struct Executor {
     Engine& engine;
 
-    void labeled(const IrcMessage& message) const { engine.send_labeled(message); }
+    void labeled(IrcMessage&& message) const { engine.send_labeled(std::move(message)); }
 
     template <class Reaction>
     void react(std::string_view key, Reaction& c) const {
         IrcMessage message = IrcMessage::make("TAGMSG", std::move(c.target));
         set_tag(message, key, std::move(c.emoji));
         set_tag(message, "+draft/reply", std::move(c.msgid));
-        labeled(message);
+        labeled(std::move(message));
     }
 
     void operator()(Command::Join& c) const {
@@ -48,9 +48,11 @@ struct Executor {
         } else if (auto it = engine.channel_keys.find(folded); it != engine.channel_keys.end()) {
             engine.channel_keys.erase(it);
         }
-        labeled(with_optional("JOIN", {std::move(c.channel)}, c.key));
+        labeled(with_optional(IrcMessage::make("JOIN", std::move(c.channel)), c.key));
     }
-    void operator()(Command::Part& c) const { labeled(with_optional("PART", {std::move(c.channel)}, c.reason)); }
+    void operator()(Command::Part& c) const {
+        labeled(with_optional(IrcMessage::make("PART", std::move(c.channel)), c.reason));
+    }
     void operator()(Command::SendMessage& c) const {
         engine.send_chat(IrcMessage::make("PRIVMSG", std::move(c.target), std::move(c.text)));
     }
@@ -73,16 +75,16 @@ struct Executor {
         // An empty topic parameter is how a topic is cleared.
         labeled(IrcMessage::make("TOPIC", std::move(c.channel), c.topic ? std::move(*c.topic) : std::string()));
     }
-    void operator()(Command::SetAway& c) const { labeled(with_optional("AWAY", {}, c.message)); }
+    void operator()(Command::SetAway& c) const { labeled(with_optional(IrcMessage::make("AWAY"), c.message)); }
     void operator()(Command::SetTyping& c) const {
         IrcMessage message = IrcMessage::make("TAGMSG", std::move(c.target));
         set_tag(message, "+typing", std::string(typing_word(c.state)));
-        labeled(message);
+        labeled(std::move(message));
     }
     void operator()(Command::AddReaction& c) const { react("+draft/react", c); }
     void operator()(Command::RemoveReaction& c) const { react("+draft/unreact", c); }
     void operator()(Command::RedactMessage& c) const {
-        labeled(with_optional("REDACT", {std::move(c.target), std::move(c.msgid)}, c.reason));
+        labeled(with_optional(IrcMessage::make("REDACT", std::move(c.target), std::move(c.msgid)), c.reason));
     }
     void operator()(Command::MarkRead& c) const {
         labeled(IrcMessage::make("MARKREAD", std::move(c.target), "timestamp=" + format_server_time(c.at_ms)));
@@ -96,7 +98,7 @@ struct Executor {
             labeled(IrcMessage::make("CHATHISTORY", "LATEST", std::move(c.target), "*", std::move(limit)));
     }
     void operator()(Command::SetMetadata& c) const {
-        labeled(with_optional("METADATA", {"*", "SET", std::move(c.key)}, c.value));
+        labeled(with_optional(IrcMessage::make("METADATA", "*", "SET", std::move(c.key)), c.value));
     }
     void operator()(Command::SubscribeMetadata& c) const {
         // Every key goes out, also those held already, so the server's answer covers them all.
@@ -113,7 +115,7 @@ struct Executor {
     }
     void operator()(Command::Whois& c) const { labeled(IrcMessage::make("WHOIS", std::move(c.nick))); }
     void operator()(Command::RenameChannel& c) const {
-        labeled(with_optional("RENAME", {std::move(c.channel), std::move(c.new_name)}, c.reason));
+        labeled(with_optional(IrcMessage::make("RENAME", std::move(c.channel), std::move(c.new_name)), c.reason));
     }
     void operator()(Command::CreateInviteLink& c) const {
         std::vector<std::string> params{"CREATE"};
@@ -122,7 +124,7 @@ struct Executor {
             params.push_back(std::move(*c.channel));
         else if (c.description)
             params.emplace_back("*");
-        labeled(with_optional("INVITELINK", std::move(params), c.description));
+        labeled(with_optional(IrcMessage::make("INVITELINK", std::move(params)), c.description));
     }
     void operator()(Command::ListInviteLinks&) const { labeled(IrcMessage::make("INVITELINK", "LIST")); }
     void operator()(Command::DeleteInviteLink& c) const {
@@ -138,10 +140,10 @@ struct Executor {
         // PENDING(voice): the frame goes out as the "+vantaweb/rtc" tag of a TAGMSG once the
         // wire writer lands.
     }
-    void operator()(Command::Quit& c) const { labeled(with_optional("QUIT", {}, c.reason)); }
+    void operator()(Command::Quit& c) const { labeled(with_optional(IrcMessage::make("QUIT"), c.reason)); }
     void operator()(Command::SendRawLine& c) const {
         // A line that does not parse has nothing to send: it is dropped without a trace.
-        if (std::optional<IrcMessage> parsed = parse_line(c.line)) labeled(*parsed);
+        if (std::optional<IrcMessage> parsed = parse_line(c.line)) labeled(std::move(*parsed));
     }
 };
 

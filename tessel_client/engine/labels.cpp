@@ -1,5 +1,6 @@
 // Labelled requests (IRCv3 labeled-response) and the local echo of sent chat messages.
 #include <algorithm>
+#include <utility>
 
 #include "tessel_client/engine/engine.hpp"
 
@@ -10,24 +11,35 @@ std::optional<std::string> Engine::send_labeled(const IrcMessage& message) {
         queue_line(message);
         return std::nullopt;
     }
+    return send_labeled(IrcMessage(message));
+}
+
+std::optional<std::string> Engine::send_labeled(IrcMessage&& message) {
+    if (!caps.is_enabled("labeled-response")) {
+        queue_line(message);
+        return std::nullopt;
+    }
     ++label_counter;
     std::string label = "l" + std::to_string(label_counter);
-    IrcMessage labelled = message;
-    upsert_tag(labelled.tags, Tag::make("label", label));
     pending_labels.insert_or_assign(label, PendingLabel{message.command, std::nullopt,
                                                         saturating_add(now_ms, kLabelAnswerMs)});
-    queue_line(labelled);
+    upsert_tag(message.tags, Tag::make("label", label));
+    queue_line(message);
     return label;
 }
 
-void Engine::send_chat(const IrcMessage& message) {
-    send_labeled(message);
-    if (caps.is_enabled("echo-message")) return;  // the server sends it back
-    IrcMessage echo = message;
+void Engine::send_chat(const IrcMessage& message) { send_chat(IrcMessage(message)); }
+
+void Engine::send_chat(IrcMessage&& message) {
+    if (caps.is_enabled("echo-message")) {  // the server sends it back
+        send_labeled(std::move(message));
+        return;
+    }
+    send_labeled(std::as_const(message));  // the echo carries no label
     // Stored as it went out, so our own log shows what the others received.
-    for (std::string& param : echo.params) replace_line_breaks(param);
-    echo.source = Source{current_nick, std::nullopt, std::nullopt};
-    apply_message(echo, false);
+    for (std::string& param : message.params) replace_line_breaks(param);
+    message.source = Source{current_nick, std::nullopt, std::nullopt};
+    apply_message(message, false);
 }
 
 void Engine::expire_labels() {
