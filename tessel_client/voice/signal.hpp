@@ -167,6 +167,9 @@ struct Signal {
                  Speaking, Silent, React, Promote, Demote, Role, Error>
         value;
 
+    // The command road: a buffered value in object or array form, whose tag may also be the
+    // variant index. Errors carry no position. Defined with the text reader (signal_reader.cpp).
+    static bool deserialize(JsonContent& value, Signal& out, std::string& error);
     bool operator==(const Signal&) const = default;
 };
 
