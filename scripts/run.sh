@@ -34,7 +34,7 @@ cleanup() {
 trap cleanup EXIT
 
 port=$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-sed -e "s|@PORT@|$port|g" -e "s|@DIR@|$work|g" "$root/scripts/ircd/inspircd.conf.in" > "$work/inspircd.conf"
+sed -e "s|@PORT@|$port|g" -e "s|@DIR@|$work|g" -e "s|@SERVICES@||" "$root/scripts/ircd/inspircd.conf.in" > "$work/inspircd.conf"
 echo "A throwaway server for the tessel_client session." > "$work/motd.txt"
 
 as_root=()
