@@ -19,6 +19,7 @@
 #include "tessel_client/engine/command_fields.hpp"
 #include "tessel_client/formats/command_json.hpp"
 #include "tessel_client/formats/json_messages.hpp"
+#include "tessel_client/voice/signal_reader.hpp"
 #include "tessel_client_py/client.hpp"
 #include "tessel_client_py/docs.hpp"
 #include "tessel_client_py/frame.hpp"
@@ -76,10 +77,17 @@ bool convert_field(PyObject* argument, const char* name, TypingState& out) {
     return true;
 }
 
-bool convert_field(PyObject* /*argument*/, const char* /*name*/, Signal& /*out*/) {
-    // PENDING(voice): json_text_of, then the Signal reader, once it lands.
-    set_prefixed_value_error("invalid voice signal: ", "not read yet");
-    return false;
+// The one JSON argument of the typed methods; neither of its errors names the parameter.
+bool convert_field(PyObject* argument, const char* /*name*/, Signal& out) {
+    std::string text;
+    if (!json_text_of(argument, text)) return false;
+    JsonResult<Signal> read = signal_from_json(text);
+    if (!read) {
+        set_prefixed_value_error("invalid voice signal: ", read.error().shown());
+        return false;
+    }
+    out = std::move(read.value());
+    return true;
 }
 
 // ---- Argument descriptions ----------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "tessel_client/engine/engine.hpp"
 #include "tessel_client/protocol/casemapping.hpp"
 #include "tessel_client/protocol/server_time.hpp"
+#include "tessel_client/voice/signal_wire.hpp"
 
 namespace tessel {
 namespace {
@@ -136,9 +137,11 @@ struct Executor {
     }
     void operator()(Command::WatchNicks& c) const { engine.update_monitor(c.nicks, true); }
     void operator()(Command::UnwatchNicks& c) const { engine.update_monitor(c.nicks, false); }
-    void operator()(Command::SendVoiceSignal&) const {
-        // PENDING(voice): the frame goes out as the "+vantaweb/rtc" tag of a TAGMSG once the
-        // wire writer lands.
+    void operator()(Command::SendVoiceSignal& c) const {
+        // Neither the capability nor the size is checked: the frame is the host's business.
+        IrcMessage message = IrcMessage::make("TAGMSG", std::move(c.channel));
+        set_tag(message, "+vantaweb/rtc", signal_to_wire(c.signal));
+        labeled(std::move(message));
     }
     void operator()(Command::Quit& c) const { labeled(with_optional(IrcMessage::make("QUIT"), c.reason)); }
     void operator()(Command::SendRawLine& c) const {

@@ -48,11 +48,8 @@ bool read_field(JsonContent& v, TypingState& out, std::string& e) {
     out = static_cast<TypingState>(index);
     return true;
 }
-bool read_field(JsonContent&, Signal&, std::string& e) {
-    // PENDING(voice): read with the Signal reader of the command road once it lands.
-    e = "voice signals are not read yet";
-    return false;
-}
+// Here the signal's "type" may also be a variant index, and its errors carry no position.
+bool read_field(JsonContent& v, Signal& out, std::string& e) { return Signal::deserialize(v, out, e); }
 
 // ---- variants ---------------------------------------------------------------------------------
 

@@ -81,6 +81,10 @@ TEST(Execute, EveryCommandWithAndWithoutLabels) {
         {Command::WatchNicks{{"Mia", "bob"}}, {"MONITOR + Mia,bob"}, false, false},
         {Command::UnwatchNicks{{"Mia"}}, {"MONITOR - Mia"}, false, false},
         {Command::WatchNicks{{}}, {}, false, false},
+        {Command::SendVoiceSignal{"#a", Signal{Signal::Join{"#a"}}},
+         {R"(@+vantaweb/rtc={"type":"join","channel":"#a"} TAGMSG #a)"}},
+        {Command::SendVoiceSignal{"#a", Signal{Signal::Answer{"v=0 a;b", std::nullopt}}},
+         {R"(@+vantaweb/rtc={"type":"answer","sdp":"v=0\sa\:b"} TAGMSG #a)"}},
         {Command::Quit{"later"}, {"QUIT later"}},
         {Command::Quit{std::nullopt}, {"QUIT"}},
         // A raw line is parsed and written again, and never echoed.

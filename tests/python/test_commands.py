@@ -66,6 +66,11 @@ BOTH_ROADS = [
     (lambda c: c.watch_nicks(["Mia", "bob"]), {"type": "watch_nicks", "nicks": ["Mia", "bob"]},
      b"MONITOR + Mia,bob"),
     (lambda c: c.unwatch_nicks(["Mia"]), {"type": "unwatch_nicks", "nicks": ["Mia"]}, b"MONITOR - Mia"),
+    (lambda c: c.send_voice_signal("#a", {"type": "mic", "state": "off"}),
+     {"type": "send_voice_signal", "channel": "#a", "signal": {"type": "mic", "state": "off"}},
+     b'@+vantaweb/rtc={"type":"mic","state":"off"} TAGMSG #a'),
+    (lambda c: c.send_voice_signal("#a", '["join", "#v"]'), ["send_voice_signal", "#a", ["join", "#v"]],
+     b'@+vantaweb/rtc={"type":"join","channel":"#v"} TAGMSG #a'),
     (lambda c: c.quit("later"), {"type": "quit", "reason": "later"}, b"QUIT later"),
     (lambda c: c.send_raw_line("PRIVMSG #a :hi"), {"type": "send_raw_line", "line": "PRIVMSG #a :hi"},
      b"PRIVMSG #a hi"),
@@ -175,6 +180,12 @@ ARGUMENT_ERRORS = [
      'invalid typing state: "a\\"\\n\\u{301}\\u{7}", expected active, paused or done', None),
     (lambda c: c.command("{"), ValueError, "invalid command: EOF while parsing an object at line 1 column 1", None),
     (lambda c: c.command({"type": "join"}), ValueError, "invalid command: missing field `channel`", None),
+    (lambda c: c.send_voice_signal(1, {}), TypeError, "'int' object is not an instance of 'str'", "channel"),
+    (lambda c: c.send_voice_signal("#a", object()), TypeError, "Object of type object is not JSON serializable", None),
+    (lambda c: c.send_voice_signal("#a", {"type": 0, "channel": "#a"}), ValueError,
+     "invalid voice signal: invalid type: integer `0`, expected variant identifier at line 1 column 10", None),
+    (lambda c: c.send_voice_signal("#a", {"type": "join"}), ValueError,
+     "invalid voice signal: missing field `channel`", None),
     (lambda c: c.command(object()), TypeError, "Object of type object is not JSON serializable", None),
 ]
 
@@ -232,6 +243,7 @@ def one_line_calls():
         lambda c: c.subscribe_metadata([h, h]), lambda c: c.whois(h), lambda c: c.rename_channel(h, h, h),
         lambda c: c.create_invite_link(h, h), lambda c: c.delete_invite_link(h), lambda c: c.redeem_invite_code(h),
         lambda c: c.generate_token(h), lambda c: c.watch_nicks([h, h]), lambda c: c.unwatch_nicks([h]),
+        lambda c: c.send_voice_signal(h, {"type": "offer", "sdp": h}),
         lambda c: c.quit(h), lambda c: c.send_raw_line("@+t=" + h + " PRIVMSG #a :" + h),
         lambda c: c.command({"type": "send_message", "target": h, "text": h}),
     ]
