@@ -4,12 +4,16 @@
 Feeds the transcript to Client.handle_bytes in 4 KiB chunks, draining poll_events (every
 event becomes Python objects) and poll_transmit after each chunk, and reports lines/s with
 the time split between feeding (the engine's work) and draining (events to Python objects).
+Then times Client.model() on the model the transcript leaves behind (the logs full), and
+reports the process's peak resident memory.
 
-Usage: bench_client.py [--build DIR] [--transcript FILE] [--repeat N]
-Without --transcript the transcript is generated into the build directory once.
+Usage: bench_client.py [--build DIR] [--lines N] [--transcript FILE] [--repeat N]
+Without --transcript the transcript of N lines (default 100000) is generated into the build
+directory once.
 """
 import argparse
 import os
+import resource
 import subprocess
 import sys
 import time
@@ -22,6 +26,7 @@ CHUNK = 4096
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.environ.get("TESSEL_BUILD_DIR", os.path.join(ROOT, "build")))
+    parser.add_argument("--lines", type=int, default=100000)
     parser.add_argument("--transcript")
     parser.add_argument("--repeat", type=int, default=5)
     args = parser.parse_args()
@@ -29,17 +34,20 @@ def main():
     sys.path.insert(0, os.path.join(os.path.abspath(args.build), "python"))
     from tessel_client import Client
 
-    path = args.transcript or os.path.join(args.build, "bench_transcript.txt")
+    path = args.transcript or os.path.join(args.build, f"bench_transcript_{args.lines}.txt")
     if not os.path.exists(path):
         maker = os.path.join(ROOT, "..", "shared", "bench", "make_transcript.py")
-        subprocess.run(["/usr/bin/python3", maker, path], check=True, stderr=subprocess.DEVNULL)
+        subprocess.run(["/usr/bin/python3", maker, path, "--lines", str(args.lines)], check=True,
+                       stderr=subprocess.DEVNULL)
     with open(path, "rb") as f:
         data = f.read()
     lines = data.count(b"\n")
     chunks = [data[i:i + CHUNK] for i in range(0, len(data), CHUNK)]
 
     best = None
+    client = None
     for _ in range(args.repeat):
+        client = None  # the previous run's model goes before the next one is built
         client = Client("me")
         client.handle_connected()
         events = 0
@@ -58,6 +66,19 @@ def main():
         print(f"{lines} lines, {events} events in {elapsed:.3f} s: {lines / elapsed:,.0f} lines/s "
               f"(handle_bytes {feeding:.3f} s, draining {elapsed - feeding:.3f} s)")
     print(f"best: {lines / best:,.0f} lines/s ({len(data) / best / 1e6:.1f} MB/s)")
+
+    snapshot = None
+    best_model = None
+    for _ in range(args.repeat):
+        snapshot = None
+        start = time.perf_counter()
+        snapshot = client.model()
+        took = time.perf_counter() - start
+        best_model = took if best_model is None else min(best_model, took)
+    stored = sum(len(c["log"]["messages"]) for c in snapshot["channels"].values())
+    stored += sum(len(c["log"]["messages"]) for c in snapshot["conversations"].values())
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    print(f"model(): best {best_model:.3f} s for {stored} stored messages; process peak {peak / 1e9:.2f} GB")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,12 @@
 // Host JSON formats: the model snapshot, the event list, and reading a configuration.
 #include <benchmark/benchmark.h>
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "bench/transcript.hpp"
 
 #include "tessel_client/formats/config_json.hpp"
 #include "tessel_client/formats/event_json.hpp"
@@ -65,6 +69,32 @@ void BM_ModelToJson(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 BENCHMARK(BM_ModelToJson)->Unit(benchmark::kMillisecond);
+
+// The snapshot of the model the shared transcript of range(0) lines leaves behind (the logs
+// full at the default retention), in MB/s of JSON written.
+void BM_ModelToJsonTranscript(benchmark::State& state) {
+    static std::map<std::int64_t, std::unique_ptr<Engine>> fed;
+    auto& engine = fed[state.range(0)];
+    if (!engine) {
+        std::string why;
+        const std::string* text = bench::transcript(static_cast<std::size_t>(state.range(0)), why);
+        if (!text) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        engine = bench::connected_engine();
+        bench::feed(*engine, *text);
+    }
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string json = model_to_json(engine->model);
+        bytes = json.size();
+        benchmark::DoNotOptimize(json.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.counters["json_MB"] = static_cast<double>(bytes) / 1e6;
+}
+BENCHMARK(BM_ModelToJsonTranscript)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 // 100,000 queued events, alternately model_changed and raw_line.
 std::vector<Event> make_events() {
