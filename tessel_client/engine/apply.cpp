@@ -63,7 +63,12 @@ void Engine::move_channel_records(std::string_view from, std::string_view to) {
         channel_keys.erase(it);
         channel_keys.insert_or_assign(new_key, std::move(key));
     }
-    // Voice rooms move here too once they are kept.
+    // The room moves unchanged (it keeps its first name); one already under the new name goes.
+    if (auto room = voice_rooms.extract(old_key)) {
+        voice_rooms.erase(new_key);
+        room.key() = new_key;
+        voice_rooms.insert(std::move(room));
+    }
 
     // Typing timers of the old name move with the channel, so its typists still expire.
     move_typing_timers(old_key, new_key);

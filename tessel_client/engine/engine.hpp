@@ -26,6 +26,7 @@
 #include "tessel_client/model/model.hpp"
 #include "tessel_client/protocol/isupport.hpp"
 #include "tessel_client/protocol/message.hpp"
+#include "tessel_client/voice/voice_room.hpp"
 
 namespace tessel {
 
@@ -53,7 +54,7 @@ struct Engine {
     std::set<std::string, std::less<>> monitor_watched;  // folded nicks
     std::set<std::string, std::less<>> monitor_online;   // folded nicks
     std::map<std::string, std::string, std::less<>> channel_keys;  // folded channel -> key
-    // The voice rooms take their place here when voice frames are handled.
+    std::map<std::string, VoiceRoom, std::less<>> voice_rooms;  // folded room name -> roster; kept across links
     AllowedCommands allowed_commands;
     BotRegistry bots;  // one connection's: emptied on disconnect
     std::map<TimerKey, std::uint64_t> timers;
