@@ -254,6 +254,23 @@ TEST(BadInput, RandomAndTruncatedLinesNeverBreakTheEngine) {
             seeds.push_back("@+draft/bot-cmds=" + base64_encode(body) + " :B!u@h TAGMSG #chan\r\n");
         }
     }
+    {  // Voice frames: readable ones, and nesting, numbers, keys and bytes no reader should take.
+        const std::string frames[] = {
+            R"({"type":"joined","members":["me","n"],"role":"viewer","streamers":["n"],"turn":{"urls":"t","username":"u","password":"p"},"tracks":[{"mid":"0","member":"n"}]})",
+            R"({"type":"presence","member":"n","state":"on","kind":"mic"})", R"({"type":"presence","member":"n","state":"left"})",
+            R"({"type":"offer","sdp":"v=0 x;y","id":"c","seq":1.5e9,"total":-1})",
+            R"({"type":"speaking","x":)" + std::string(3000, '['),
+            R"({"type":"ice","cand":"c","mlineidx":99999999999999999999999})",
+            R"({"type":"presence"})", R"({"type":"joined","members":"n"})",
+            R"({"type":"role","type":"x","member":"n","member":1,"role":"viewer","role":"streamer"})",
+            "{\"type\":\"join\",\"channel\":\"\xff\xfe\\ud800\"}", "{\"type\":\"mic\",\"state\":\"o\xc3\"}",
+        };
+        for (const auto& frame : frames) {
+            std::string line = "@+vantaweb/rtc=";
+            escape_tag_value(frame, line);
+            seeds.push_back(line + " :n!u@h TAGMSG $stage\r\n");
+        }
+    }
     std::mt19937 rng(20240601);
     Config config = basic_config();
     config.sasl = Credentials{Credentials::Scram{"u", "p", "nonce"}};

@@ -77,8 +77,12 @@ TEST(VoiceRoster, AReadableFrameMakesOneRoomAndOneEvent) {
 }
 
 TEST(VoiceRoster, AnUnreadableFrameIsCountedAndLeavesNoTrace) {
-    const char* wires[] = {"x", R"({"type":"mic"})", R"({"type":"Mic","state":"on"})", "[]", R"({"type":"join"} x)"};
-    for (const char* wire : wires) {
+    const std::string wires[] = {
+        "x", R"({"type":"mic"})", R"({"type":"Mic","state":"on"})", "[]", R"({"type":"join"} x)",
+        R"({"type":"speaking","x":)" + std::string(4000, '[') + std::string(4000, ']') + "}",
+        R"({"type":"ice","cand":"c","mlineidx":18446744073709551616})",
+    };
+    for (const auto& wire : wires) {
         SCOPED_TRACE(wire);
         VoiceHarness h;
         h.frame("#room", wire);
@@ -87,6 +91,13 @@ TEST(VoiceRoster, AnUnreadableFrameIsCountedAndLeavesNoTrace) {
         EXPECT_TRUE(h.events().empty());
         EXPECT_TRUE(h.sent().empty());
     }
+}
+
+TEST(VoiceRoster, InvalidUtf8InTheTagIsReplacedAndTheFrameRead) {
+    VoiceHarness h;
+    h.frame("#room", "{\"type\":\"presence\",\"member\":\"a\xff\",\"state\":\"joined\"}");
+    EXPECT_EQ(h.roster("#room"), "a\xEF\xBF\xBD:pub");
+    EXPECT_EQ(h.engine.malformed_lines, 0u);
 }
 
 TEST(VoiceRoster, JoinedSetsRolesByRoomKindStreamersAndOwnNick) {
