@@ -1,114 +1,111 @@
-"""A short live session: one tessel_client Client against a local IRC server.
+"""A short live session of one tessel_client Client, on either host loop of this folder.
 
-The Client does no I/O; this script owns the socket and the clock. A second, plain
-socket plays a friend who sends us two private messages once we are registered. The
-session ends once both have arrived and the engine has answered a PING of the server
-(scripts/run.sh configures its server to ping every few seconds), or after LIMIT seconds.
+It registers, joins a channel, says hello, asks the server who it is (WHOIS) and quits once
+its own message and the WHOIS answer are in the model: every step waits for what the server
+says, never for a timer of the server's. Exits 0 when all of that was seen within LIMIT seconds.
 
-    python3 examples/session.py HOST PORT [LIMIT]
+    PYTHONPATH=build/python python3 examples/session.py HOST PORT [--asyncio] [--nick NICK] [--limit SECONDS]
 """
 
-import json
-import select
-import socket
+import argparse
+import asyncio
 import sys
 import time
 
 import tessel_client
+from asyncio_host import AsyncHost
+from host_loop import run
+
+CHANNEL = "#tessel"
 
 
-def now_ms():
-    return time.monotonic_ns() // 1_000_000, time.time_ns() // 1_000_000
-
-
-def flush(client, sock):
-    """Writes every queued line; returns them."""
-    sent = []
-    while (chunk := client.poll_transmit()) is not None:
-        print("  >>", chunk.decode().rstrip())
-        sock.sendall(chunk)
-        sent.append(chunk)
-    return sent
-
-
-def show(event):
+def describe(event):
     kind = event["type"]
     if kind == "raw_line":
-        msg = event["message"]
-        return f"raw_line {msg['command']} {' '.join(msg['params'])[:60]}"
-    if kind == "isupport_token":
-        return f"isupport_token {event['token']}={event['value']}"
-    rest = {k: v for k, v in event.items() if k != "type"}
-    return f"{kind} {json.dumps(rest, separators=(',', ':'))}"
+        message = event["message"]
+        return f"raw_line {message['command']} {' '.join(message['params'][1:])[:60]}"
+    if kind == "model_changed":
+        change = event["change"]
+        return f"model_changed {change['type']} " + " ".join(
+            str(v) for k, v in change.items() if k not in ("type", "key"))
+    return kind + " " + " ".join(f"{k}={v}" for k, v in event.items() if k != "type")
 
 
-def friend_says(host, port, lines):
-    friend = socket.create_connection((host, port), timeout=10)
-    friend.sendall(b"NICK friend\r\nUSER friend 0 * :A friend\r\n")
-    buf = b""
-    while b" 001 " not in buf:
-        data = friend.recv(4096)
-        if not data:
-            raise ConnectionError("the server closed the friend's connection")
-        buf += data
-    for line in lines:
-        friend.sendall(line.encode() + b"\r\n")
-    return friend
+class Session:
+    """What the session does on each event; `leave` is called once everything was seen."""
+
+    def __init__(self, client, leave):
+        self.client, self.leave = client, leave
+        self.seen = set()
+
+    def on_event(self, event):
+        print(" ", describe(event))
+        change = event.get("change", {})
+        if event["type"] == "registered":
+            self.seen.add("registered")
+            self.client.join(CHANNEL)
+        elif change.get("type") == "channel_joined":
+            self.seen.add("joined")
+            self.client.send_message(CHANNEL, "hello from tessel_client")
+            self.client.whois(self.client.model()["me"]["nick"])
+        elif change.get("type") == "message_added" and change["target"] == CHANNEL:
+            self.seen.add("message")
+        elif change.get("type") == "whois_received":
+            self.seen.add("whois")
+        if self.seen >= {"message", "whois"} and "quit" not in self.seen:
+            self.seen.add("quit")
+            self.client.quit("session over")
+            self.leave()
 
 
-def main(host, port, limit=30.0):
-    client = tessel_client.Client("tessel", realname="tessel_client demo")
-    sock = socket.create_connection((host, port))
-    client.tick(*now_ms())
-    client.handle_connected()
-    print("connected; the engine queues the registration burst:")
-    flush(client, sock)
-
-    friend = None
-    got_message = False
-    answered_ping = False
+def with_selectors(client, host, port, limit):
+    session = Session(client, leave=lambda: None)
     deadline = time.monotonic() + limit
-    while time.monotonic() < deadline and not (got_message and answered_ping):
-        timeout = client.poll_timeout()
-        wait = 0.2 if timeout is None else max(0.0, min(0.2, timeout / 1000 - now_ms()[0] / 1000))
-        ready, _, _ = select.select([sock], [], [], wait)
-        if ready:
-            data = sock.recv(4096)
-            if not data:
-                break
-            for line in data.splitlines():
-                words = line.split(b" ")
-                if b"PING" in words[:2]:
-                    print("  <<", line.decode(errors="replace"))
-            client.handle_bytes(data)
-        client.tick(*now_ms())
-        for event in client.poll_events():
-            print("  ev", show(event))
-            if event["type"] == "registered" and friend is None:
-                friend = friend_says(host, port, [
-                    "PRIVMSG tessel :hello from a friend",
-                    "PRIVMSG tessel :\x01ACTION waves\x01",
-                ])
-            if event["type"] == "model_changed" and event["change"]["type"] == "message_added":
-                got_message = event["change"]["key"] is not None and "waves" in json.dumps(
-                    client.model()["conversations"])
-        answered_ping |= any(line.startswith(b"PONG") for line in flush(client, sock))
+    run(client, host, port, session.on_event, done=lambda: "quit" in session.seen or time.monotonic() > deadline)
+    return session
 
+
+def with_asyncio(client, host, port, limit):
+    async def main():
+        host_loop = None
+        session = Session(client, leave=lambda: host_loop.stop())
+        host_loop = AsyncHost(client, host, port, session.on_event)
+        try:
+            await asyncio.wait_for(host_loop.run(), limit)
+        except asyncio.TimeoutError:
+            pass
+        return session
+
+    return asyncio.run(main())
+
+
+def report(client, session):
     model = client.model()
-    print("model: own nick", model["me"]["nick"])
-    for name, conv in model["conversations"].items():
-        print(f"  conversation {name}: unread {conv['unread']}")
-        for msg in conv["log"]["messages"]:
-            print(f"    <{msg['sender']}> {msg['kind']['type']}: {msg['text']}")
+    print("own nick:", model["me"]["nick"])
+    for name, channel in model["channels"].items():
+        print(f"channel {name}: members {sorted(channel['members'])}")
+        for message in channel["log"]["messages"]:
+            print(f"  <{message['sender']}> {message['text']}")
+    whois = model["whois"].get(model["me"]["nick"].lower())
+    if whois:
+        print(f"whois: {whois['nick']} is {whois['username']}@{whois['host']} on {whois['server']}")
+    ok = "quit" in session.seen
+    print("session complete" if ok else f"session incomplete: saw only {sorted(session.seen)}")
+    return 0 if ok else 1
 
-    sock.close()
-    client.handle_disconnected()
-    print("disconnected:", [show(e) for e in client.poll_events()])
-    if friend:
-        friend.close()
-    print("messages received:", got_message, "- server PING answered:", answered_ping)
-    return 0 if got_message and answered_ping else 1
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("host")
+    parser.add_argument("port", type=int)
+    parser.add_argument("--asyncio", action="store_true", help="use the asyncio host instead of selectors")
+    parser.add_argument("--nick", default="tessel")
+    parser.add_argument("--limit", type=float, default=20.0, help="seconds the session may take")
+    args = parser.parse_args(argv)
+    client = tessel_client.Client(args.nick, realname="tessel_client demo")
+    loop = with_asyncio if args.asyncio else with_selectors
+    return report(client, loop(client, args.host, args.port, args.limit))
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], int(sys.argv[2]), *(float(a) for a in sys.argv[3:4])))
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,102 @@
+"""The host loop of a tessel_client Client on asyncio, for hosts built on an event loop.
+
+One `AsyncHost` runs one Client: a `Protocol` feeds what the transport reads, one timer handle
+wakes the engine at `poll_timeout`, and every wake-up calls `tick`, drains the events and
+writes out the queued lines. Several hosts share one event loop (see bot_and_user.py).
+"""
+
+import asyncio
+
+from host_loop import clocks
+
+
+class _Link(asyncio.Protocol):
+    def __init__(self, host):
+        self.host = host
+
+    def connection_made(self, transport):
+        self.host.connected(transport)
+
+    def data_received(self, data):
+        self.host.client.handle_bytes(data)  # any chunking; the engine cuts lines
+        self.host.pump()
+
+    def connection_lost(self, exc):
+        self.host.lost()
+
+
+class AsyncHost:
+    def __init__(self, client, host, port, on_event):
+        self.client, self.host, self.port, self.on_event = client, host, port, on_event
+        self.transport = None
+        self.timer = None
+        self.leaving = False
+        self.finished = None
+
+    async def run(self):
+        """Runs until `stop` was called and the link is closed (True) or reconnecting was
+        abandoned (False)."""
+        self.finished = asyncio.get_running_loop().create_future()
+        self.client.tick(*clocks())
+        await self.connect()
+        try:
+            return await self.finished
+        finally:
+            if self.timer:
+                self.timer.cancel()
+
+    def stop(self):
+        """No reconnecting from now on; the link closes once the queued lines are written."""
+        self.leaving = True
+        self.pump()
+        if self.transport is not None:
+            self.transport.close()
+        else:
+            self.finish(True)
+
+    async def connect(self):
+        try:
+            await asyncio.get_running_loop().create_connection(lambda: _Link(self), self.host, self.port)
+        except OSError:
+            self.client.handle_disconnected()  # counts the attempt; a reconnect_after follows
+            self.pump()
+
+    def connected(self, transport):
+        self.transport = transport
+        self.client.tick(*clocks())  # the clock first: the keepalive counts from now
+        self.client.handle_connected()  # queues CAP LS 302, NICK and USER
+        self.pump()
+
+    def lost(self):
+        self.transport = None
+        if self.leaving:
+            self.finish(True)
+            return
+        self.client.handle_disconnected()  # keeps the model; advises when to reconnect
+        self.pump()
+
+    def finish(self, result):
+        if self.finished is not None and not self.finished.done():
+            self.finished.set_result(result)
+
+    def pump(self):
+        """One wake-up: clocks, events, queued lines, and the timer for the next deadline."""
+        self.client.tick(*clocks())
+        for event in self.client.poll_events():
+            self.on_event(event)
+            if event["type"] == "link_dead" and self.transport is not None:
+                self.transport.close()  # the server stopped answering PING; lost() follows
+            elif event["type"] == "reconnect_after" and event["after_ms"] == 0 and not self.leaving:
+                if self.transport is None:
+                    asyncio.get_running_loop().create_task(self.connect())  # the reconnect timer fired
+            elif event["type"] == "reconnect_abandoned":
+                self.finish(False)
+        while self.transport is not None and (line := self.client.poll_transmit()) is not None:
+            self.transport.write(line)  # one CR LF line per chunk
+        if self.timer:
+            self.timer.cancel()
+            self.timer = None
+        deadline = self.client.poll_timeout()  # a monotonic instant in ms, or None
+        if deadline is not None and not (self.finished and self.finished.done()):
+            delay = max(0, deadline - clocks()[0]) / 1000
+            self.timer = asyncio.get_running_loop().call_later(delay, self.pump)
