@@ -110,7 +110,7 @@ def test_typing_and_reactions_are_relayed(duo):
     assert [m["kind"]["type"] for m in log_of(bob, channel) if m["kind"]["type"] == "tagmsg"] == []
 
 
-def test_labelled_whois_and_a_request_that_times_out(duo):
+def test_labelled_whois_and_a_request_that_times_out(duo, net):
     alice, bob, channel = duo
     bob_nick = bob.model()["me"]["nick"]
 
@@ -118,8 +118,12 @@ def test_labelled_whois_and_a_request_that_times_out(duo):
     alice.wait_change("whois_received", nick=bob_nick)
     [whois_line] = [line for line in alice.written if line.endswith(f"WHOIS {bob_nick}")]
     label = whois_line.split(" ", 1)[0].removeprefix("@label=")
-    assert any(f"label={label}" in tags(line) and " BATCH +" in line and line.endswith("labeled-response")
-               for line in alice.read)
+    [opened] = [line for line in alice.read
+                if f"label={label}" in tags(line) and " BATCH +" in line and line.endswith("labeled-response")]
+    ref = opened.split(" BATCH +", 1)[1].split(" ", 1)[0]
+    # The batch's end settles the request; it may come in a later read than the reply.
+    net.wait(lambda: any(line.split(" ")[-2:] in (["BATCH", f"-{ref}"], ["BATCH", f":-{ref}"])
+                         for line in alice.read), what="the end of the labelled batch")
     record = alice.model()["whois"][bob_nick.lower()]
     assert record["complete"] and record["username"] and record["host"] == "127.0.0.1"
     assert channel in " ".join(record["channels"])
