@@ -172,7 +172,7 @@ async def demo(host, port, limit):
     await asyncio.wait([bot_run, asyncio.create_task(bot.ready.wait())], timeout=limit,
                        return_when=asyncio.FIRST_COMPLETED)
     user_run = asyncio.create_task(user.host.run())
-    done, _ = await asyncio.wait([bot_run, user_run], timeout=limit)
+    await asyncio.wait([bot_run, user_run], timeout=limit)
     for task in (bot_run, user_run):
         task.cancel()
     return observed, bot, user

@@ -67,11 +67,11 @@ def with_selectors(client, host, port, limit):
 
 def with_asyncio(client, host, port, limit):
     async def main():
-        host_loop = None
-        session = Session(client, leave=lambda: host_loop.stop())
-        host_loop = AsyncHost(client, host, port, session.on_event)
+        async_host = None
+        session = Session(client, leave=lambda: async_host.stop())
+        async_host = AsyncHost(client, host, port, session.on_event)
         try:
-            await asyncio.wait_for(host_loop.run(), limit)
+            await asyncio.wait_for(async_host.run(), limit)
         except asyncio.TimeoutError:
             pass
         return session

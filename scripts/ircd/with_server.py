@@ -4,7 +4,6 @@
 
 Every "{port}" in the arguments becomes the server's port; the exit status is the command's.
 """
-import os
 import subprocess
 import sys
 import tempfile
