@@ -106,7 +106,6 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
             }
         }
         if (!kept.empty()) index_.channels_of.emplace(old_key, std::move(kept));
-        mark_candidate(old_key);
         if (!moved.empty()) {
             auto& into = index_.channels_of[new_key];
             if (into.empty()) {
@@ -130,7 +129,6 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
         auto at = conversations.lower_bound(new_key);
         if (at != conversations.end() && at->first == new_key) at = conversations.erase(at);
         conversations.insert(at, std::move(node));
-        mark_candidate(old_key);
     }
 
     if (auto node = people.extract(old_key)) {
@@ -144,6 +142,8 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
         people.insert(at, std::move(node));
         mark_candidate(new_key);
     }
+    // Whatever the old key still holds (a WHOIS record) is known by nothing now.
+    mark_candidate(old_key);
 
     if (irc_equal(mapping, old_nick, me.nick)) me.nick = std::string(new_nick);
 }

@@ -16,11 +16,12 @@ Person& Model::person_entry(std::string key, std::string_view nick) {
     // One walk down the tree finds the person or the place for a new one.
     auto it = people.lower_bound(key);
     if (it != people.end() && it->first == key) return it->second;
-    mark_candidate(key);
     ++index_.people;
     Person person;
     person.nick = std::string(nick);
-    return people.emplace_hint(it, std::move(key), std::move(person))->second;
+    auto placed = people.emplace_hint(it, std::move(key), std::move(person));
+    mark_candidate(placed->first);
+    return placed->second;
 }
 
 Channel& Model::channel_entry(std::string key, std::string_view name) {
@@ -148,7 +149,14 @@ bool Model::is_known(std::string_view key) const {
 }
 
 void Model::mark_candidate(std::string_view key) {
-    if (!index_.full) index_.candidates.emplace(key);
+    if (index_.full) return;
+    if (people.contains(key) || whois.contains(key)) {
+        index_.candidates.emplace(key);
+    } else if (auto it = index_.candidates.find(key); it != index_.candidates.end()) {
+        index_.candidates.erase(it);
+    }
 }
+
+std::size_t Model::prune_candidates() const { return index_.candidates.size(); }
 
 }  // namespace tessel

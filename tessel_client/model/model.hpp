@@ -185,6 +185,8 @@ struct Model {
     const MembershipIndex::KeyList& channels_of(std::string_view nick_key);
     // Drops people and WHOIS records the connection shares nothing with any more.
     void prune_unknown_nicks();
+    // Keys waiting for the next pruning (at most one per person and WHOIS record).
+    std::size_t prune_candidates() const;
 
     // Applies PROP / 961 items to the channel; false when the channel is not held.
     bool apply_named_modes(std::string_view channel_key, const std::vector<std::string_view>& items);
@@ -223,6 +225,9 @@ private:
     void index_add(std::string_view nick_key, std::string_view channel_key);
     void index_remove(std::string_view nick_key, std::string_view channel_key);
     bool is_known(std::string_view key) const;
+    // Call after the records under the folded key, or its reasons to be known, changed: the
+    // key is examined at the next pruning when it still holds a person or a WHOIS record, and
+    // forgotten otherwise, so the candidates never outnumber those records.
     void mark_candidate(std::string_view key);
 };
 

@@ -40,8 +40,10 @@ WhoisRecord& Model::whois_entry(std::string key, std::string_view nick) {
                 break;
             }
         }
+        const std::string victim_key = victim->first;
         whois.erase(victim);
         --index_.whois;
+        mark_candidate(victim_key);
     }
     auto [it, inserted] = whois.try_emplace(std::move(key));
     if (inserted) {

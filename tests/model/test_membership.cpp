@@ -1,6 +1,7 @@
 #include <random>
 
 #include "model_fixture.hpp"
+#include "tessel_client/model/whois.hpp"
 
 namespace tessel::test {
 namespace {
@@ -101,6 +102,44 @@ TEST_F(Membership, DisconnectThenPruneDropsEveryStranger) {
     EXPECT_EQ(people_keys(), (std::vector<std::string>{"carol", "me"}));
     setup({":x 353 me = #b :fay"});
     EXPECT_EQ(feed(":fay!u@h QUIT"), Changes{members("#b")});
+}
+
+// Floods of records that no QUIT, PART or KICK follows: the keys waiting for the next pruning
+// never outnumber the records still held, so the index stays as small as the model.
+TEST_F(Membership, PruneCandidatesStayWithinTheRecords) {
+    struct Flood {
+        const char* name;
+        std::size_t steps;
+        void (*step)(Model&, const Isupport&, std::size_t);
+    };
+    const Flood floods[] = {
+        {"complete WHOIS of distinct nicks", 1'000'000,
+         [](Model& m, const Isupport& is, std::size_t i) {
+             const std::string n = "n" + std::to_string(i);
+             reduce_whois_reply(m, is, {"me", n, "u", "h", "*", "r"}, "311");
+             reduce_whois_reply(m, is, {"me", n, "End"}, "318");
+         }},
+        {"a member renamed on and on", 100'000,
+         [](Model& m, const Isupport& is, std::size_t i) {
+             m.rename_nick(is.casemapping, i == 0 ? "carol" : "c" + std::to_string(i - 1), "c" + std::to_string(i));
+         }},
+    };
+    for (const Flood& flood : floods) {
+        SCOPED_TRACE(flood.name);
+        model = Model::make("me", 5000);
+        SetUp();
+        for (std::size_t i = 0; i < flood.steps; ++i) {
+            flood.step(model, isupport, i);
+            if (i % 1000 == 0) {
+                ASSERT_LE(model.prune_candidates(), model.people.size() + model.whois.size()) << i;
+            }
+        }
+        EXPECT_LE(model.whois.size(), Model::kMaxWhois);
+        EXPECT_LE(model.prune_candidates(), model.people.size() + model.whois.size());
+        // What the flood left is still pruned as the rule says.
+        feed(":bob!u@h PART #a");
+        EXPECT_TRUE(model.whois.empty());
+    }
 }
 
 // The incremental pruning must leave exactly what a full pass of the rule leaves: a copy forced
