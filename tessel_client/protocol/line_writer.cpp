@@ -90,7 +90,9 @@ void Source::write(std::string& out) const {
 }
 
 void IrcMessage::write(std::string& out) const {
-    if (!tags.empty()) {
+    // A command that begins with "@" would read back as a tag section: with no tags and no
+    // source in front of it, an empty tag section goes first.
+    if (!tags.empty() || (!source && command.starts_with('@'))) {
         out.push_back('@');
         write_tags(tags, out);
         out.push_back(' ');
