@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -79,7 +80,9 @@ inline const std::string* transcript(std::size_t lines, std::string& why) {
 
 inline std::size_t count_lines(std::string_view text) {
     std::size_t lines = 0;
-    for (char c : text) lines += c == '\n';
+    for (const char* at = text.data(); const void* lf = std::memchr(at, '\n', text.data() + text.size() - at);
+         at = static_cast<const char*>(lf) + 1)
+        ++lines;
     return lines;
 }
 

@@ -5,6 +5,16 @@
 
 namespace tessel {
 
+Model::Model() {
+    const auto pool = NodeAllocator<char>::with_new_pool();
+    channels = NameMap<Channel>(pool);
+    conversations = NameMap<Conversation>(pool);
+    people = NameMap<Person>(pool);
+    whois = NameMap<WhoisRecord>(pool);
+    index_.channels_of = decltype(index_.channels_of)(pool);
+    index_.candidates = decltype(index_.candidates)(pool);
+}
+
 Model Model::make(std::string nick, std::uint64_t retention) {
     Model model;
     model.me.nick = std::move(nick);
@@ -29,6 +39,7 @@ Channel& Model::channel_entry(std::string key, std::string_view name) {
     if (it != channels.end()) return it->second;
     Channel channel;
     channel.name = std::string(name);
+    channel.members = NameMap<Member>(channels.get_allocator());
     channel.log = MessageLog(retention);
     return channels.emplace(std::move(key), std::move(channel)).first->second;
 }
@@ -108,7 +119,8 @@ void Model::rebuild_index() {
     index_.memberships = 0;
     for (const auto& [channel_key, channel] : channels) {
         for (const auto& [nick_key, member] : channel.members) {
-            index_.channels_of[nick_key].push_back(channel_key);  // channels come in key order
+            // channels come in key order
+            index_.channels_of.try_emplace(nick_key, index_.channels_of.get_allocator()).first->second.push_back(channel_key);
             ++index_.memberships;
         }
     }
@@ -121,7 +133,8 @@ void Model::rebuild_index() {
 
 void Model::index_add(std::string_view nick_key, std::string_view channel_key) {
     auto found = index_.channels_of.find(nick_key);
-    if (found == index_.channels_of.end()) found = index_.channels_of.try_emplace(std::string(nick_key)).first;
+    if (found == index_.channels_of.end())
+        found = index_.channels_of.try_emplace(std::string(nick_key), index_.channels_of.get_allocator()).first;
     auto& keys = found->second;
     auto pos = std::lower_bound(keys.begin(), keys.end(), channel_key);
     if (pos == keys.end() || *pos != channel_key) keys.insert(pos, std::string(channel_key));

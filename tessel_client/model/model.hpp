@@ -52,7 +52,7 @@ struct NameLess {
 };
 using FoldedSet = std::set<std::string, std::less<>>;
 
-// A map keyed by folded name, its nodes kept apart from the stored messages.
+// A map keyed by folded name, its nodes kept apart from the stored messages in the model's pool.
 template <class V>
 using NameMap = std::map<std::string, V, NameLess, NodeAllocator<std::pair<const std::string, V>>>;
 
@@ -157,6 +157,9 @@ struct Model {
     NameMap<WhoisRecord> whois;           // folded nick, at most 64
     std::uint64_t retention = 1;
     std::uint64_t next_seq = 0;
+
+    // An empty model with a node pool of its own for its maps.
+    Model();
 
     // A fresh model: own nick set, everything else empty; retention at least 1.
     static Model make(std::string nick, std::uint64_t retention);

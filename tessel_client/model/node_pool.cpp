@@ -1,103 +1,76 @@
 #include "tessel_client/model/node_pool.hpp"
 
-#include <array>
-#include <mutex>
+#include <algorithm>
 #include <new>
-#include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <pthread.h>
-#endif
-
-namespace tessel::node_pool {
+namespace tessel {
 namespace {
 
-constexpr std::size_t kGrain = 16;
-constexpr std::size_t kClasses = kMaxBytes / kGrain;
-constexpr std::size_t kSlabBytes = std::size_t{256} << 10;
+// Slabs grow from a page to a quarter of a mebibyte, so a small model keeps a small pool.
+constexpr std::size_t kFirstSlabBytes = std::size_t{4} << 10;
+constexpr std::size_t kMaxSlabBytes = std::size_t{256} << 10;
+constexpr std::align_val_t kSlabAlign{16};
 
-struct FreeBlock {
-    FreeBlock* next;
-};
+std::size_t size_class(std::size_t bytes, std::size_t grain) { return (bytes + grain - 1) / grain - 1; }
 
-struct Pool {
-    std::mutex lock;
-    std::array<FreeBlock*, kClasses> free{};  // by size class
-    char* cursor = nullptr;                   // unused space of the newest slab
-    char* end = nullptr;
-    std::vector<void*> slabs;  // every slab, so the memory stays reachable
-    std::size_t live = 0;      // blocks handed out and not yet freed
-};
+}  // namespace
 
-void use_slab(Pool& p, void* slab) {
-    p.cursor = static_cast<char*>(slab);
-    p.end = p.cursor + kSlabBytes;
+NodePool::~NodePool() {
+    for (auto [slab, bytes] : slabs_) ::operator delete(slab, kSlabAlign);
+}
+
+void NodePool::release() noexcept {
+    if (--users_ == 0) delete this;
+}
+
+std::size_t NodePool::slab_bytes() const {
+    std::size_t total = 0;
+    for (const auto& slab : slabs_) total += slab.second;
+    return total;
 }
 
 // With no block in use, the pool starts over from its first slab and gives the others back.
 // Free lists reuse blocks in the reverse order of their freeing, which scatters a rebuilt
-// map over every slab; after a model is dropped, the next one is laid out in order again,
-// and a large model dropped leaves no memory behind.
-void start_over(Pool& p) {
-    p.free.fill(nullptr);
-    for (std::size_t i = 1; i < p.slabs.size(); ++i) ::operator delete(p.slabs[i], std::align_val_t{kGrain});
-    p.slabs.resize(1);
-    use_slab(p, p.slabs.front());
+// map over every slab; started over, the next one is laid out in order again, and a large
+// set of maps emptied leaves no memory behind.
+void NodePool::start_over() noexcept {
+    free_.fill(nullptr);
+    for (std::size_t i = 1; i < slabs_.size(); ++i) ::operator delete(slabs_[i].first, kSlabAlign);
+    slabs_.resize(1);
+    cursor_ = static_cast<char*>(slabs_.front().first);
+    end_ = cursor_ + slabs_.front().second;
 }
 
-Pool* make_pool() {
-    auto* made = new Pool;
-#if defined(__unix__) || defined(__APPLE__)
-    // A fork while another thread holds the lock would leave it held in the child for good;
-    // holding it across the fork leaves it free on both sides.
-    static Pool* forked = nullptr;
-    forked = made;
-    pthread_atfork([] { forked->lock.lock(); }, [] { forked->lock.unlock(); }, [] { forked->lock.unlock(); });
-#endif
-    return made;
-}
-
-// Never destroyed: a model that outlives static destruction still frees into it.
-Pool& pool() {
-    static Pool* const instance = make_pool();
-    return *instance;
-}
-
-std::size_t size_class(std::size_t bytes) { return (bytes + kGrain - 1) / kGrain - 1; }
-
-}  // namespace
-
-void* allocate(std::size_t bytes) {
-    const std::size_t cls = size_class(bytes == 0 ? 1 : bytes);
-    Pool& p = pool();
-    std::lock_guard guard(p.lock);
-    if (FreeBlock* block = p.free[cls]) {
-        p.free[cls] = block->next;
-        ++p.live;
+void* NodePool::allocate(std::size_t bytes) {
+    const std::size_t cls = size_class(bytes == 0 ? 1 : bytes, kGrain);
+    if (FreeBlock* block = free_[cls]) {
+        free_[cls] = block->next;
+        ++live_;
         return block;
     }
     const std::size_t size = (cls + 1) * kGrain;
-    if (static_cast<std::size_t>(p.end - p.cursor) < size) {
-        if (p.slabs.size() == p.slabs.capacity()) p.slabs.reserve(p.slabs.size() * 2 + 1);  // before the slab: nothing leaks if this throws
-        void* slab = ::operator new(kSlabBytes, std::align_val_t{kGrain});
-        p.slabs.push_back(slab);
-        use_slab(p, slab);
+    if (static_cast<std::size_t>(end_ - cursor_) < size) {
+        const std::size_t slab_size = slabs_.empty() ? kFirstSlabBytes
+                                                     : std::min(slabs_.back().second * 2, kMaxSlabBytes);
+        if (slabs_.size() == slabs_.capacity()) slabs_.reserve(slabs_.size() * 2 + 1);  // before the slab: nothing leaks if this throws
+        void* slab = ::operator new(slab_size, kSlabAlign);
+        slabs_.emplace_back(slab, slab_size);
+        cursor_ = static_cast<char*>(slab);
+        end_ = cursor_ + slab_size;
     }
-    void* block = p.cursor;
-    p.cursor += size;
-    ++p.live;
+    void* block = cursor_;
+    cursor_ += size;
+    ++live_;
     return block;
 }
 
-void deallocate(void* block, std::size_t bytes) noexcept {
+void NodePool::deallocate(void* block, std::size_t bytes) noexcept {
     if (block == nullptr) return;
-    const std::size_t cls = size_class(bytes == 0 ? 1 : bytes);
-    Pool& p = pool();
-    std::lock_guard guard(p.lock);
+    const std::size_t cls = size_class(bytes == 0 ? 1 : bytes, kGrain);
     auto* free_block = static_cast<FreeBlock*>(block);
-    free_block->next = p.free[cls];
-    p.free[cls] = free_block;
-    if (--p.live == 0) start_over(p);
+    free_block->next = free_[cls];
+    free_[cls] = free_block;
+    if (--live_ == 0) start_over();
 }
 
-}  // namespace tessel::node_pool
+}  // namespace tessel

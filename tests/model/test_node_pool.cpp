@@ -2,16 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
+#include <string>
 #include <thread>
-#include <atomic>
-
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
+#include "tessel_client/model/model.hpp"
 #include "tessel_client/model/node_pool.hpp"
 
 namespace tessel {
@@ -20,10 +17,11 @@ namespace {
 // Blocks of mixed sizes that are live at once never overlap and suit any node's alignment;
 // a freed block serves the next request of its size.
 TEST(NodePool, LiveBlocksAreDistinctAlignedAndReused) {
+    NodePool pool;
     std::vector<std::pair<char*, std::size_t>> live;
     for (std::size_t i = 0; i < 20000; ++i) {
-        const std::size_t bytes = 1 + (i * 37) % node_pool::kMaxBytes;
-        auto* block = static_cast<char*>(node_pool::allocate(bytes));
+        const std::size_t bytes = 1 + (i * 37) % NodePool::kMaxBytes;
+        auto* block = static_cast<char*>(pool.allocate(bytes));
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
         live.emplace_back(block, bytes);
     }
@@ -34,85 +32,88 @@ TEST(NodePool, LiveBlocksAreDistinctAlignedAndReused) {
 
     char* freed = live.back().first;
     const std::size_t bytes = live.back().second;
-    node_pool::deallocate(freed, bytes);
+    pool.deallocate(freed, bytes);
     live.pop_back();
-    EXPECT_EQ(node_pool::allocate(bytes), freed);
+    EXPECT_EQ(pool.allocate(bytes), freed);
     live.emplace_back(freed, bytes);
-    for (auto [block, size] : live) node_pool::deallocate(block, size);
+    for (auto [block, size] : live) pool.deallocate(block, size);
+    EXPECT_EQ(pool.live_blocks(), 0u);
 }
 
 // Once every block is back, the pool hands blocks out in address order again instead of in
-// the scrambled order they were freed in, so a model built after another was dropped is laid
-// out as compactly as the first.
+// the scrambled order they were freed in, and keeps only its first slab.
 TEST(NodePool, AnEmptiedPoolStartsOverInOrder) {
+    NodePool pool;
     std::vector<void*> blocks;
-    for (int i = 0; i < 2000; ++i) blocks.push_back(node_pool::allocate(96));  // within one slab
+    for (int i = 0; i < 40; ++i) blocks.push_back(pool.allocate(96));  // within the first slab
     std::vector<void*> shuffled = blocks;
     for (std::size_t i = shuffled.size() - 1; i > 0; --i) std::swap(shuffled[i], shuffled[(i * 7919) % (i + 1)]);
-    for (void* block : shuffled) node_pool::deallocate(block, 96);
+    for (void* block : shuffled) pool.deallocate(block, 96);
 
     blocks.clear();
-    for (int i = 0; i < 2000; ++i) blocks.push_back(node_pool::allocate(96));  // within one slab
+    for (int i = 0; i < 40; ++i) blocks.push_back(pool.allocate(96));
     EXPECT_TRUE(std::is_sorted(blocks.begin(), blocks.end(), std::less<>()));
-    for (void* block : blocks) node_pool::deallocate(block, 96);
+    for (void* block : blocks) pool.deallocate(block, 96);
+
+    blocks.clear();
+    for (int i = 0; i < 20000; ++i) blocks.push_back(pool.allocate(96));  // many slabs
+    const std::size_t grown = pool.slab_bytes();
+    for (void* block : blocks) pool.deallocate(block, 96);
+    EXPECT_LT(pool.slab_bytes(), grown / 100);
 }
 
-// Engines may live on different threads: two threads allocating, filling and freeing at
-// once each find their own bytes intact.
-TEST(NodePool, ThreadsShareThePool) {
-    auto work = [](char fill, bool& intact) {
+Model with_people(int count, const std::string& prefix) {
+    Model model = Model::make("me", 10);
+    for (int i = 0; i < count; ++i) model.person_entry(prefix + std::to_string(i), prefix + std::to_string(i));
+    return model;
+}
+
+// Each model draws on a pool of its own; a copy draws on none (it may outlive the model or
+// move to another thread), and a map moved out of a model keeps the pool alive after the
+// model is gone.
+TEST(NodePool, PoolsBelongToTheirModel) {
+    if (!NodePool::kEnabled) GTEST_SKIP() << "sanitizer build: every node comes from the general heap";
+    Model a = with_people(100, "a");
+    Model b = with_people(100, "b");
+    NodePool* pool_a = a.people.get_allocator().pool();
+    ASSERT_NE(pool_a, nullptr);
+    EXPECT_NE(pool_a, b.people.get_allocator().pool());
+    EXPECT_EQ(a.channels.get_allocator().pool(), pool_a);
+    EXPECT_GE(pool_a->live_blocks(), 100u);
+
+    const Model copy = a;
+    EXPECT_EQ(copy.people.get_allocator().pool(), nullptr);
+    EXPECT_EQ(copy, a);
+
+    NameMap<Person> kept;
+    {
+        Model dropped = with_people(50, "c");
+        kept = std::move(dropped.people);
+    }
+    for (int i = 50; i < 3000; ++i) kept.emplace("c" + std::to_string(i), Person{});
+    EXPECT_EQ(kept.size(), 3000u);
+    EXPECT_EQ(kept.get_allocator().pool()->live_blocks(), 3000u);
+}
+
+// Models built and dropped on two threads at once, with no lock between them, each come out
+// whole.
+TEST(NodePool, ModelsOnTwoThreads) {
+    auto work = [](std::string prefix, bool& intact) {
         intact = true;
-        std::vector<char*> blocks;
-        for (int round = 0; round < 200; ++round) {
-            for (int i = 0; i < 100; ++i) {
-                auto* block = static_cast<char*>(node_pool::allocate(96));
-                std::memset(block, fill, 96);
-                blocks.push_back(block);
-            }
-            for (char* block : blocks) {
-                intact = intact && std::all_of(block, block + 96, [fill](char c) { return c == fill; });
-                node_pool::deallocate(block, 96);
-            }
-            blocks.clear();
+        for (int round = 0; round < 20; ++round) {
+            Model model = with_people(500, prefix);
+            intact = intact && model.people.size() == 500u;
+            for (const auto& [key, person] : model.people) intact = intact && person.nick == key;
         }
     };
     bool a = false;
     bool b = false;
-    std::thread first(work, 'a', std::ref(a));
-    std::thread second(work, 'b', std::ref(b));
+    std::thread first(work, "a", std::ref(a));
+    std::thread second(work, "b", std::ref(b));
     first.join();
     second.join();
     EXPECT_TRUE(a);
     EXPECT_TRUE(b);
-}
-
-// A fork while another thread is inside the pool leaves the child a usable pool, not a lock
-// held by a thread it does not have.
-TEST(NodePool, ForkWhileAnotherThreadAllocates) {
-    std::atomic<bool> stop{false};
-    std::atomic<bool> running{false};
-    std::thread busy([&] {
-        while (!stop) {
-            node_pool::deallocate(node_pool::allocate(64), 64);
-            running = true;
-        }
-    });
-    while (!running) std::this_thread::yield();  // forks while the thread starts test nothing here
-    bool all_exited_cleanly = true;
-    for (int i = 0; i < 20; ++i) {
-        const pid_t child = fork();
-        if (child == 0) {
-            alarm(10);  // a child stuck on the lock dies of the alarm instead of hanging the test
-            node_pool::deallocate(node_pool::allocate(64), 64);
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        all_exited_cleanly = all_exited_cleanly && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-    stop = true;
-    busy.join();
-    EXPECT_TRUE(all_exited_cleanly);
 }
 
 }  // namespace
