@@ -1,0 +1,214 @@
+// The engine's receive path. The input is one byte that picks the configuration, then the
+// bytes the server sends, with host steps between them: 0xFF and a byte c is a step (the
+// low two bits of c choose it, the rest k = c >> 2 is its argument):
+//   0  tick with the monotonic clock 2^k ms later (k = 63: the largest time)
+//   1  tick with the Unix clock at k * 2^35 ms (it may go back; the engine keeps the later)
+//   2  the link comes up (k odd) or goes down (k even)
+//   3  (k + 1) * 160 bytes of "x", for the over-long line (about 26 KB in all at most)
+// The same input runs twice: once with every stretch between steps in one handle_bytes call,
+// once cut into chunks of random sizes. Everything the host sees (lines, events, the next
+// deadline, the model at the end) must be the same, unless a line reached the length at
+// which the engine gives up on it: only then does the cut matter.
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz/fuzz_check.hpp"
+#include "fuzz/scram_budget.hpp"
+#include "tessel_client/engine/base64.hpp"
+#include "tessel_client/engine/engine.hpp"
+#include "tessel_client/formats/event_json.hpp"
+#include "tessel_client/formats/model_json.hpp"
+
+namespace tessel {
+namespace {
+
+struct Step {
+    std::string bytes;   // fed before the host step
+    int kind = -1;       // -1: none (the end of the input)
+    unsigned arg = 0;
+};
+
+Config config_for(std::uint8_t pick) {
+    Config config;
+    config.nick = "me";
+    switch (pick & 3) {
+        case 1: config.sasl = Credentials{Credentials::Plain{"me", "secret"}}; break;
+        case 2: config.sasl = Credentials{Credentials::External{}}; break;
+        case 3: config.sasl = Credentials{Credentials::Scram{"me", "secret", "fuzznonce"}}; break;
+        default: break;
+    }
+    if (pick & 4) config.password = "pass";
+    constexpr std::uint64_t kRetention[] = {1, 2, 8, 5000};
+    config.retention = kRetention[(pick >> 3) & 3];
+    if (pick & 32) config.alt_nicks = {"me_", "me__"};
+    return config;
+}
+
+bool is_authenticate(std::string_view command) {
+    constexpr std::string_view word = "authenticate";
+    if (command.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if ((command[i] | 0x20) != word[i]) return false;
+    return true;
+}
+
+// A SCRAM challenge anywhere in the stream with a count too costly to fuzz.
+bool scram_too_costly_in(std::string_view stream) {
+    for (std::size_t start = 0; start < stream.size();) {
+        std::size_t end = stream.find('\n', start);
+        if (end == stream.npos) end = stream.size();
+        const auto message = parse_line(stream.substr(start, end - start));
+        if (message && is_authenticate(message->command) && !message->params.empty()) {
+            const auto decoded = base64_decode(message->params[0]);
+            if (decoded && fuzz::scram_too_costly(*decoded)) return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+class Run {
+public:
+    Run(const Config& config, bool connect) : engine_(config) {
+        if (connect) engine_.handle_connected();
+    }
+
+    void feed(std::string_view bytes, std::mt19937_64* cuts) {
+        if (!cuts) {
+            engine_.handle_bytes(bytes);
+            return;
+        }
+        while (!bytes.empty()) {
+            const std::uint64_t r = (*cuts)();
+            const std::uint64_t span = (r & 15) < 8 ? 3 : (r & 15) < 14 ? 64 : 1024;
+            const std::size_t n = std::min<std::size_t>(bytes.size(), 1 + (r >> 4) % span);
+            engine_.handle_bytes(bytes.substr(0, n));
+            bytes.remove_prefix(n);
+        }
+    }
+
+    void host_step(const Step& step) {
+        const unsigned k = step.arg;
+        switch (step.kind) {
+            case 0:
+                if (k == 63 || __builtin_add_overflow(monotonic_, std::uint64_t{1} << k, &monotonic_))
+                    monotonic_ = UINT64_MAX;
+                engine_.tick(monotonic_, unix_);
+                break;
+            case 1:
+                unix_ = std::uint64_t{k} << 35;
+                engine_.tick(monotonic_, unix_);
+                break;
+            case 2:
+                if (k & 1)
+                    engine_.handle_connected();
+                else
+                    engine_.handle_disconnected();
+                break;
+            default: break;
+        }
+    }
+
+    // What the host takes out now, appended to the transcript.
+    void drain() {
+        while (auto line = engine_.poll_transmit()) {
+            // One line per chunk, whatever the server sent.
+            FUZZ_CHECK(line->size() >= 2 && line->ends_with("\r\n"));
+            FUZZ_CHECK(line->find_first_of(std::string_view("\r\n\0", 3)) == line->size() - 2);
+            transcript_ += *line;
+        }
+        const std::vector<Event> events = engine_.poll_events();
+        transcript_ += events_to_json(events);
+        const auto deadline = engine_.poll_timeout();
+        transcript_ += deadline ? std::to_string(*deadline) : "none";
+        transcript_ += '\n';
+    }
+
+    void finish() {
+        drain();
+        transcript_ += model_to_json(engine_.model);
+        transcript_ += std::to_string(engine_.malformed_lines);
+    }
+
+    const std::string& transcript() const { return transcript_; }
+
+private:
+    Engine engine_;
+    std::uint64_t monotonic_ = 0;
+    std::uint64_t unix_ = 0;
+    std::string transcript_;
+};
+
+std::vector<Step> split_steps(std::string_view input) {
+    std::vector<Step> steps(1);
+    std::size_t padding = 0;
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        if (static_cast<unsigned char>(input[i]) != 0xFF || i + 1 == input.size()) {
+            steps.back().bytes.push_back(input[i]);
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(input[++i]);
+        if ((c & 3) == 3) {
+            // Enough for a few over-long lines; more only slows the chunked run down.
+            const std::size_t n = ((c >> 2) + 1) * 160;
+            if (padding + n <= 3 * kMaxLineBytes) steps.back().bytes.append(n, 'x');
+            padding += n;
+            continue;
+        }
+        steps.back().kind = c & 3;
+        steps.back().arg = c >> 2;
+        steps.emplace_back();
+    }
+    return steps;
+}
+
+bool has_overlong_line(const std::vector<Step>& steps) {
+    std::size_t run = 0;
+    for (const Step& step : steps) {
+        for (char c : step.bytes) {
+            run = c == '\n' ? 0 : run + 1;
+            if (run >= kMaxLineBytes) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+}  // namespace tessel
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace tessel;
+    if (size == 0) return 0;
+    const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const Config config = config_for(data[0]);
+    const bool connect = (data[0] & 64) == 0;
+    const std::vector<Step> steps = split_steps(input);
+
+    if (config.sasl && std::holds_alternative<Credentials::Scram>(config.sasl->value)) {
+        std::string stream;
+        for (const Step& step : steps) stream += step.bytes;
+        if (scram_too_costly_in(stream)) return 0;
+    }
+
+    Run whole(config, connect);
+    Run chunked(config, connect);
+    std::mt19937_64 cuts(std::hash<std::string_view>{}(input));
+    for (const Step& step : steps) {
+        whole.feed(step.bytes, nullptr);
+        chunked.feed(step.bytes, &cuts);
+        if (step.kind < 0) continue;
+        whole.host_step(step);
+        chunked.host_step(step);
+        whole.drain();
+        chunked.drain();
+    }
+    whole.finish();
+    chunked.finish();
+    if (!has_overlong_line(steps)) FUZZ_CHECK(whole.transcript() == chunked.transcript());
+    return 0;
+}
