@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsodium-dev python3-dev python3-pytest python3-yaml)
+          libsodium-dev python3-dev python3-pytest python3-yaml
+          clang libclang-rt-14-dev)  # the second compiler, its sanitizer and libFuzzer runtimes
 # IRC servers the integration tests and the main job start on loopback as child processes.
 servers=(inspircd atheme-services ngircd)
 
