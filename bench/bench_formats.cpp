@@ -43,7 +43,7 @@ Model make_big_model() {
         }
         chan.log = MessageLog(5000);
         for (int i = 0; i < 5000; ++i) {
-            LogMessage msg;
+            MessageDraft msg;
             msg.key = MessageKey{1700000000000ull + static_cast<std::uint64_t>(i) * 1000, seq++};
             msg.msgid = "msg" + std::to_string(c) + "x" + std::to_string(i) + "AbCdEfGh";
             msg.sender = nick_of((c * 40 + i) % 2000);

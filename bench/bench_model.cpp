@@ -94,9 +94,9 @@ BENCHMARK(BM_IngestPrivmsg)->ArgName("random_msgid")->Arg(0)->Arg(1)->Unit(bench
 // Every insert is a search and an insertion, however far from the end it lands: N log N.
 void BM_HistoryIntoLargeLog(benchmark::State& state) {
     const auto n = static_cast<std::uint64_t>(state.range(0));
-    std::vector<LogMessage> live, history;
+    std::vector<MessageDraft> live, history;
     for (std::uint64_t i = 0; i < n; ++i) {
-        LogMessage m;
+        MessageDraft m;
         m.key = MessageKey{1000 + 2 * i, i};
         m.msgid = msgid_for(i);
         m.sender = "user" + std::to_string(i % 997);
@@ -110,9 +110,9 @@ void BM_HistoryIntoLargeLog(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         MessageLog log(1'000'000);
-        for (const LogMessage& m : live) log.insert(m);
+        for (const MessageDraft& m : live) log.insert(m);
         state.ResumeTiming();
-        for (const LogMessage& m : history) benchmark::DoNotOptimize(log.insert(m));
+        for (const MessageDraft& m : history) benchmark::DoNotOptimize(log.insert(m));
         state.PauseTiming();
         if (log.messages.size() != 2 * n) state.SkipWithError("messages lost");
         log = MessageLog();

@@ -25,8 +25,8 @@ void Engine::apply_message(const IrcMessage& message, bool historical) {
     if (!apply_changes(message, historical)) emit(Event::RawLine{message});
 }
 
-bool Engine::apply_changes(const IrcMessage& message, bool historical, IrcMessage* spare) {
-    ReduceContext context{model, isupport, unix_ms, historical, spare};
+bool Engine::apply_changes(const IrcMessage& message, bool historical) {
+    ReduceContext context{model, isupport, unix_ms, historical};
     std::vector<Change>& changes = changes_;  // reused: its buffer outlives the call
     reduce_message_into(context, message, changes);
     if (changes.empty()) return is_whois_reply(message.command);

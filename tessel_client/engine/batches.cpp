@@ -41,7 +41,7 @@ void Engine::handle_batch(const IrcMessage& message) {
     std::vector<IrcMessage> members =
         batch.batch_type == "draft/multiline" ? join_multiline(std::move(batch.held)) : std::move(batch.held);
     for (IrcMessage& member : members)
-        if (!apply_changes(member, historical, &member)) emit(Event::RawLine{std::move(member)});
+        if (!apply_changes(member, historical)) emit(Event::RawLine{std::move(member)});
 }
 
 std::optional<IrcMessage> Engine::collect_batch_message(IrcMessage message) {

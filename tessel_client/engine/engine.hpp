@@ -137,9 +137,8 @@ private:
     void on_sasl_success(const IrcMessage& message);
     void expire_labels();
     // Reduces one message and queues its model_changed events; false when nothing changed and
-    // the caller owes a raw_line. `spare`: the same message, when the caller drops it after a
-    // change (the reducer may then move strings out of it).
-    bool apply_changes(const IrcMessage& message, bool historical, IrcMessage* spare = nullptr);
+    // the caller owes a raw_line.
+    bool apply_changes(const IrcMessage& message, bool historical);
     void move_channel_records(std::string_view from, std::string_view to);
     void move_typing_timers(std::string_view old_target, std::string_view new_target);
     // Built in its place in the queue: an event is a few hundred bytes to move.

@@ -191,11 +191,11 @@ void Engine::dispatch(IrcMessage& message) {
     }
 
     if (batches.empty()) {  // nothing to collect into: spare the message a round trip
-        if (!apply_changes(message, false, &message)) emit(Event::RawLine{std::move(message)});
+        if (!apply_changes(message, false)) emit(Event::RawLine{std::move(message)});
         return;
     }
     if (auto back = collect_batch_message(std::move(message))) {
-        if (!apply_changes(*back, false, &*back)) emit(Event::RawLine{std::move(*back)});
+        if (!apply_changes(*back, false)) emit(Event::RawLine{std::move(*back)});
     }
 }
 

@@ -31,9 +31,8 @@ void Engine::on_welcome(const IrcMessage& message) {
         else
             queue_line(IrcMessage::make("JOIN", channel.name));
         if (!history || channel.log.messages.empty()) continue;
-        const auto& newest = channel.log.messages.rbegin()->second;
-        if (newest.msgid)
-            queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, "msgid=" + *newest.msgid, "100"));
+        if (auto msgid = channel.log.messages.rbegin()->msgid())
+            queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, "msgid=" + std::string(*msgid), "100"));
     }
 }
 

@@ -53,31 +53,31 @@ void retention_to(std::uint64_t retention, Out& out) {
 }
 
 template <class Out>
-void write_message(const LogMessage& m, Out& out);
+void write_message(const LogMessage& m, const MessageExtras* extras, Out& out);
 
 template <class Out>
 void log_to(const MessageLog& log, Out& out) {
     out += "{\"messages\":[";
     bool first = true;
-    for (const auto& [key, message] : log.messages) {
+    for (const LogMessage& message : log.messages) {
         if (!first) out += ',';
         first = false;
-        write_message(message, out);
+        write_message(message, log.extras(message), out);
     }
     out += "],\"by_msgid\":";
     // The index holds every stored msgid once, unordered; the snapshot lists it in byte
     // order of msgid, taken from the messages themselves.
-    std::vector<const LogMessage*> ids;
+    std::vector<std::pair<std::string_view, const LogMessage*>> ids;
     ids.reserve(log.by_msgid.size());
-    for (const auto& [key, message] : log.messages)
-        if (message.msgid) ids.push_back(&message);
-    std::sort(ids.begin(), ids.end(), [](const LogMessage* a, const LogMessage* b) { return *a->msgid < *b->msgid; });
+    for (const LogMessage& message : log.messages)
+        if (auto id = message.msgid()) ids.emplace_back(*id, &message);
+    std::sort(ids.begin(), ids.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     out += '{';
     bool first_id = true;
-    for (const LogMessage* message : ids) {
+    for (const auto& [id, message] : ids) {
         if (!first_id) out += ',';
         first_id = false;
-        write_json_text(*message->msgid, out);
+        write_json_text(id, out);
         out += ':';
         write_message_key(message->key, out);
     }
@@ -87,56 +87,66 @@ void log_to(const MessageLog& log, Out& out) {
 }
 
 template <class Out>
-void write_kind(const MessageKind& kind, Out& out) {
+void write_kind(std::size_t kind, std::string_view text, Out& out) {
     out += "{\"type\":\"";
-    out += kKindWords[kind.value.index()];
+    out += kKindWords[kind];
     out += '"';
-    if (const auto* c = std::get_if<MessageKind::Ctcp>(&kind.value)) {
+    if (kind == message_kind_index<MessageKind::Ctcp>) {
         out += ",\"command\":";
-        write_json_text(c->command, out);
-    } else if (const auto* k = std::get_if<MessageKind::Kick>(&kind.value)) {
+        write_json_text(text, out);
+    } else if (kind == message_kind_index<MessageKind::Kick>) {
         out += ",\"target\":";
-        write_json_text(k->target, out);
-    } else if (const auto* n = std::get_if<MessageKind::Nick>(&kind.value)) {
+        write_json_text(text, out);
+    } else if (kind == message_kind_index<MessageKind::Nick>) {
         out += ",\"new_nick\":";
-        write_json_text(n->new_nick, out);
+        write_json_text(text, out);
     }
     out += '}';
 }
 
 template <class Out>
-void write_message(const LogMessage& m, Out& out) {
+void write_optional_view(const std::optional<std::string_view>& text, Out& out) {
+    if (text)
+        write_json_text(*text, out);
+    else
+        out += "null";
+}
+
+template <class Out>
+void write_message(const LogMessage& stored, const MessageExtras* extras, Out& out) {
+    const MessageView m = stored.view();
     out += "{\"key\":";
     write_message_key(m.key, out);
     out += ",\"msgid\":";
-    write_json_optional_text(m.msgid, out);
+    write_optional_view(m.msgid, out);
     out += ",\"sender\":";
     write_json_text(m.sender, out);
     out += ",\"kind\":";
-    write_kind(m.kind, out);
+    write_kind(m.kind, m.kind_text, out);
     out += ",\"text\":";
     write_json_text(m.text, out);
     out += ",\"account\":";
-    write_json_optional_text(m.account, out);
+    write_optional_view(m.account, out);
     out += ",\"historical\":";
     write_json_bool(m.historical, out);
     out += ",\"own\":";
     write_json_bool(m.own, out);
     out += ",\"reply_to\":";
-    if (m.reply_to)
-        write_json_text(*m.reply_to, out);
-    else
-        out += "null";
+    write_optional_view(m.reply_to, out);
     out += ",\"reactions\":";
-    write_map(m.reactions, out, [&](const std::vector<std::string>& nicks) { write_json_text_list(nicks, out); });
+    if (extras != nullptr)
+        write_map(extras->reactions, out, [&](const std::vector<std::string>& nicks) { write_json_text_list(nicks, out); });
+    else
+        out += "{}";
     out += ",\"link_preview\":";
-    if (m.link_preview) {
+    if (extras != nullptr && extras->link_preview) {
+        const LinkPreview& preview = *extras->link_preview;
         out += "{\"title\":";
-        write_json_text(m.link_preview->title, out);
+        write_json_text(preview.title, out);
         out += ",\"snippet\":";
-        write_json_optional_text(m.link_preview->snippet, out);
+        write_json_optional_text(preview.snippet, out);
         out += ",\"image\":";
-        write_json_optional_text(m.link_preview->image, out);
+        write_json_optional_text(preview.image, out);
         out += '}';
     } else {
         out += "null";

@@ -45,11 +45,6 @@ private:
     std::string_view view_;
 };
 
-std::optional<std::string> owned(std::optional<std::string_view> v) {
-    if (!v) return std::nullopt;
-    return std::string(*v);
-}
-
 std::optional<std::string_view> reply_msgid(const std::vector<Tag>& tags) {
     if (auto v = find_tag(tags, "+reply")) return v;
     return find_tag(tags, "+draft/reply");
@@ -94,11 +89,15 @@ std::optional<Changes> apply_reaction(ReduceContext& ctx, const IrcMessage& m) {
     if (target == nullptr) return std::nullopt;
     std::string nick = irc_fold(ctx.isupport.casemapping, sender);
     if (adding) {
-        auto& nicks = target->reactions[std::string(*emoji)];
+        auto& nicks = log->extras_for(*target).reactions[std::string(*emoji)];
         if (std::find(nicks.begin(), nicks.end(), nick) == nicks.end()) nicks.push_back(std::move(nick));
-    } else if (auto it = target->reactions.find(*emoji); it != target->reactions.end()) {
-        std::erase(it->second, nick);
-        if (it->second.empty()) target->reactions.erase(it);
+    } else if (const MessageExtras* held = log->extras(*target)) {
+        Reactions& reactions = log->extras_for(*target).reactions;
+        if (auto it = reactions.find(*emoji); it != reactions.end()) {
+            std::erase(it->second, nick);
+            if (it->second.empty()) reactions.erase(it);
+        }
+        if (held->empty()) log->drop_extras_if_empty(*target);
     }
     Changes out;
     out.push_back(Change{Change::MessageReacted{std::string(name), std::string(*msgid)}});
@@ -115,7 +114,7 @@ std::optional<Changes> apply_link_preview(ReduceContext& ctx, const IrcMessage& 
     if (log == nullptr) return out;
     LogMessage* target = log->find(found->first);
     if (target == nullptr) return out;
-    target->link_preview = std::move(found->second);
+    log->extras_for(*target).link_preview = std::move(found->second);
     out.push_back(Change{Change::MessageAdded{std::string(name), target->key}});
     return out;
 }
@@ -152,39 +151,9 @@ struct ChatTags {
         if (at == kNone || !tags[at].value) return std::nullopt;
         return std::string_view(*tags[at].value);
     }
-    // The same value where it can be moved from; null when absent or without a value.
-    static std::string* slot(std::vector<Tag>& tags, std::size_t at) {
-        return at == kNone || !tags[at].value ? nullptr : &*tags[at].value;
-    }
     std::optional<std::string_view> reply_msgid(const std::vector<Tag>& tags) const {
         if (auto v = value(tags, reply)) return v;
         return value(tags, draft_reply);
-    }
-};
-
-// The strings a stored message takes from the line. Taken from a spare message they are moved
-// (a text, msgid and account are each an allocation and a copy otherwise) and can be handed
-// back when the message is not stored after all.
-struct TakenStrings {
-    std::string* text = nullptr;
-    std::string* msgid = nullptr;
-    std::string* account = nullptr;
-
-    static void take(std::string* from, std::optional<std::string>& into) {
-        if (from) into = std::move(*from);
-    }
-    static void give(std::string* to, std::optional<std::string>& from) {
-        if (to) *to = std::move(*from);
-    }
-    void fill(LogMessage& msg) {
-        if (text) msg.text = std::move(*text);
-        take(msgid, msg.msgid);
-        take(account, msg.account);
-    }
-    void give_back(LogMessage& msg) {
-        if (text) *text = std::move(msg.text);
-        give(msgid, msg.msgid);
-        give(account, msg.account);
     }
 };
 
@@ -256,45 +225,35 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
         if (auto parsed = parse_server_time(*stamp)) time = *parsed;
     }
     if (time > ctx.unix_ms) ctx.unix_ms = time;
-    // Built where the log keeps it, so a stored message is never moved.
-    auto entry = std::make_unique<MessageMap::value_type>(
-        std::piecewise_construct, std::forward_as_tuple(MessageKey{time, model.next_seq++}), std::forward_as_tuple());
-    LogMessage& msg = entry->second;
-    msg.key = entry->first;
-    msg.sender = std::string(source_nick(m));
+    // Views of the line: the log copies the texts into its own arena.
+    MessageView msg;
+    msg.key = MessageKey{time, model.next_seq++};
+    msg.sender = source_nick(m);
 
-    TakenStrings taken;
-    IrcMessage* const spare = ctx.spare;
     std::string_view text;
-    bool whole_text = false;  // the text is the whole second parameter
+    std::string upper;  // a CTCP command in upper case
     if (command == "TAGMSG") {
-        msg.kind.value = MessageKind::Tagmsg{};
+        msg.kind = message_kind_index<MessageKind::Tagmsg>;
     } else {
         text = m.params.size() > 1 ? std::string_view(m.params[1]) : std::string_view();
         std::optional<Ctcp> ctcp;
         if (command == "NOTICE") {
-            msg.kind.value = MessageKind::Notice{};
-            whole_text = true;
+            msg.kind = message_kind_index<MessageKind::Notice>;
         } else if ((ctcp = parse_ctcp(text))) {
-            std::string upper(ctcp->command);
+            upper = std::string(ctcp->command);
             for (char& c : upper)
                 if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            msg.kind.value = MessageKind::Ctcp{std::move(upper)};
+            msg.kind = message_kind_index<MessageKind::Ctcp>;
+            msg.kind_text = upper;
             text = ctcp->args;
         } else {
-            msg.kind.value = MessageKind::Privmsg{};
-            whole_text = true;
+            msg.kind = message_kind_index<MessageKind::Privmsg>;
         }
     }
-    if (spare != nullptr) {
-        if (whole_text && m.params.size() > 1) taken.text = &spare->params[1];
-        taken.msgid = ChatTags::slot(spare->tags, tags.msgid);
-        taken.account = ChatTags::slot(spare->tags, tags.account);
-    }
-    if (taken.text == nullptr) msg.text = std::string(text);
-    if (taken.msgid == nullptr) msg.msgid = owned(ChatTags::value(m.tags, tags.msgid));
-    if (taken.account == nullptr) msg.account = owned(ChatTags::value(m.tags, tags.account));
-    msg.reply_to = owned(tags.reply_msgid(m.tags));
+    msg.text = text;
+    msg.msgid = ChatTags::value(m.tags, tags.msgid);
+    msg.account = ChatTags::value(m.tags, tags.account);
+    msg.reply_to = tags.reply_msgid(m.tags);
     msg.own = irc_equal(cm, msg.sender, model.me.nick);
     msg.historical = ctx.historical;
     const bool counted = !msg.own && !msg.historical;
@@ -302,30 +261,20 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
     if (to_channel) {
         if (channel == model.channels.end()) return;
         const bool mention = counted && mentions_nick(cm, model.me.nick, text);
-        const MessageKey key = msg.key;
-        taken.fill(msg);
-        if (!channel->second.log.insert_entry(entry, msgid_hash)) {
-            taken.give_back(msg);  // insert leaves a refused message untouched
-            return;
-        }
+        if (!channel->second.log.insert(msg, msgid_hash)) return;
         if (counted) {
             bump(channel->second.unread);
             if (mention) bump(channel->second.mentions);
         }
-        added(out, std::string(stripped), key);
+        added(out, std::string(stripped), msg.key);
         return;
     }
 
-    const std::string name = msg.own ? std::string(target) : msg.sender;
+    const std::string name(msg.own ? target : msg.sender);
     Conversation& conv = model.conversation_entry(irc_fold(cm, name), name);
-    const MessageKey key = msg.key;
-    taken.fill(msg);
-    if (!conv.log.insert_entry(entry, msgid_hash)) {
-        taken.give_back(msg);
-        return;
-    }
+    if (!conv.log.insert(msg, msgid_hash)) return;
     if (counted) bump(conv.unread);
-    added(out, name, key);
+    added(out, name, msg.key);
 }
 
 }  // namespace

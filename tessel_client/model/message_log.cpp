@@ -1,8 +1,6 @@
 #include "tessel_client/model/message_log.hpp"
 
 #include <cstring>
-#include <functional>
-#include <iterator>
 #include <random>
 
 namespace tessel {
@@ -91,15 +89,12 @@ std::uint64_t keyed_hash(std::string_view text) {
     return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
-std::uint64_t content_fingerprint(const LogMessage& m) {
-    auto hs = keyed_hash;
+std::uint64_t content_fingerprint(const MessageView& m) {
     std::uint64_t h = mix(0, m.key.time_ms);
-    h = mix(h, hs(m.sender));
-    h = mix(h, hs(m.text));
-    h = mix(h, m.kind.value.index());
-    if (const auto* c = std::get_if<MessageKind::Ctcp>(&m.kind.value)) h = mix(h, hs(c->command));
-    if (const auto* k = std::get_if<MessageKind::Kick>(&m.kind.value)) h = mix(h, hs(k->target));
-    if (const auto* n = std::get_if<MessageKind::Nick>(&m.kind.value)) h = mix(h, hs(n->new_nick));
+    h = mix(h, keyed_hash(m.sender));
+    h = mix(h, keyed_hash(m.text));
+    h = mix(h, m.kind);
+    if (!m.kind_text.empty()) h = mix(h, keyed_hash(m.kind_text));
     return h;
 }
 
@@ -111,9 +106,9 @@ std::uint64_t MsgidIndex::hash(std::string_view msgid) {
 }
 
 void MsgidIndex::insert(std::uint64_t hash, Entry* entry) {
-    if ((size_ + 1) * 2 > slots_.size()) {
+    if ((size_ + 1) * 4 > slots_.size() * 3) {
         std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+        slots_.assign(old.empty() ? 4 : old.size() * 2, Slot{});
         const std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
             if (slot.hash == 0) continue;
@@ -129,12 +124,12 @@ void MsgidIndex::insert(std::uint64_t hash, Entry* entry) {
     ++size_;
 }
 
-void MsgidIndex::erase(std::uint64_t hash, const Entry* entry) {
+void MsgidIndex::erase(std::uint32_t hash_low, const Entry* entry) {
     if (size_ == 0) return;
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = hash & mask;
+    const std::size_t mask = slots_.size() - 1;  // below 2^32 slots, so the low half finds the home
+    std::size_t i = hash_low & mask;
     for (; slots_[i].hash != 0; i = (i + 1) & mask)
-        if (slots_[i].hash == hash && slots_[i].entry == entry) break;
+        if (slots_[i].entry == entry) break;
     if (slots_[i].hash == 0) return;
     // Linear probing without tombstones: pull later entries of the run back over the hole
     // when their home slot does not lie between the hole and them.
@@ -156,10 +151,10 @@ void MsgidIndex::clear() {
 }
 
 MessageLog::MessageLog(const MessageLog& other)
-    : messages(other.messages), retention(other.retention), crowded_(other.crowded_),
-      crowded_times_(other.crowded_times_) {
-    for (auto& entry : messages)
-        if (entry.second.msgid) by_msgid.insert(MsgidIndex::hash(*entry.second.msgid), &entry);
+    : messages(other.messages), retention(other.retention),
+      crowded_(other.crowded_ ? std::make_unique<Crowded>(*other.crowded_) : nullptr) {
+    for (LogMessage& entry : messages)
+        if (auto id = entry.msgid()) by_msgid.insert(MsgidIndex::hash(*id), &entry);
 }
 
 MessageLog& MessageLog::operator=(const MessageLog& other) {
@@ -167,113 +162,111 @@ MessageLog& MessageLog::operator=(const MessageLog& other) {
     return *this;
 }
 
-bool same_content(const LogMessage& a, const LogMessage& b) {
-    return a.sender == b.sender && a.text == b.text && a.kind == b.kind;
+void MessageLog::index_crowded(const MessageView& message) {
+    if (!crowded_) crowded_ = std::make_unique<Crowded>();
+    crowded_->keys.emplace(content_fingerprint(message), message.key);
+    ++crowded_->times[message.key.time_ms];
 }
 
-void MessageLog::index_crowded(const LogMessage& message) {
-    crowded_.emplace(content_fingerprint(message), message.key);
-    ++crowded_times_[message.key.time_ms];
-}
-
-bool MessageLog::is_duplicate(const LogMessage& message) {
+bool MessageLog::is_duplicate(const MessageView& message) {
     const std::uint64_t time = message.key.time_ms;
-    auto crowded = crowded_times_.find(time);
-    if (crowded == crowded_times_.end()) {
+    if (!crowded_ || !crowded_->times.contains(time)) {
         // No key range [(t, 0), (t + 1, 0)): that bound overflows at the largest time.
         std::size_t walked = 0;
         auto it = messages.lower_bound(MessageKey{time, 0});
-        for (; it != messages.end() && it->first.time_ms == time; ++it, ++walked) {
+        for (; it != messages.end() && it->key.time_ms == time; ++it, ++walked) {
             if (walked == kScanLimit) break;
-            if (same_content(it->second, message)) return true;
+            if (same_content(it->view(), message)) return true;
         }
-        if (it == messages.end() || it->first.time_ms != time) return false;
+        if (it == messages.end() || it->key.time_ms != time) return false;
         // Crowded: index the whole millisecond once, then answer from the index.
-        for (it = messages.lower_bound(MessageKey{time, 0}); it != messages.end() && it->first.time_ms == time; ++it)
-            index_crowded(it->second);
+        for (it = messages.lower_bound(MessageKey{time, 0}); it != messages.end() && it->key.time_ms == time; ++it)
+            index_crowded(it->view());
     }
-    auto [it, end] = crowded_.equal_range(content_fingerprint(message));
+    auto [it, end] = crowded_->keys.equal_range(content_fingerprint(message));
     for (; it != end; ++it) {
         auto stored = messages.find(it->second);
-        if (stored != messages.end() && stored->first.time_ms == time && same_content(stored->second, message))
+        if (stored != messages.end() && stored->key.time_ms == time && same_content(stored->view(), message))
             return true;
     }
     return false;
 }
 
 MsgidIndex::Entry* MessageLog::find_entry(std::string_view msgid, std::uint64_t hash) const {
-    return by_msgid.find(hash, [&](const MsgidIndex::Entry& entry) { return entry.second.msgid == msgid; });
+    return by_msgid.find(hash, [&](const LogMessage& entry) { return entry.msgid() == msgid; });
 }
 
-bool MessageLog::insert(LogMessage&& message) {
-    const std::uint64_t id_hash = message.msgid ? MsgidIndex::hash(*message.msgid) : 0;
-    auto entry = std::make_unique<MessageMap::value_type>(message.key, std::move(message));
-    if (insert_entry(entry, id_hash)) return true;
-    message = std::move(entry->second);  // a refused message goes back as it came
-    return false;
+bool MessageLog::insert(const MessageDraft& message) {
+    const MessageView view = message.view();
+    if (!insert(view, message.msgid ? MsgidIndex::hash(*message.msgid) : 0)) return false;
+    if (message.reactions.empty() && !message.link_preview) return true;
+    auto stored = messages.find(message.key);
+    if (stored == messages.end()) return true;  // trimmed again at once
+    MessageExtras& extras = extras_for(*stored);
+    extras.reactions = message.reactions;
+    extras.link_preview = message.link_preview;
+    return true;
 }
 
-bool MessageLog::insert_entry(std::unique_ptr<MessageMap::value_type>& entry, std::uint64_t id_hash) {
-    const LogMessage& message = entry->second;
+bool MessageLog::insert(const MessageView& message, std::uint64_t id_hash) {
     if (message.msgid) {
         if (find_entry(*message.msgid, id_hash) != nullptr) return false;
     } else if (is_duplicate(message)) {
         return false;
     }
-    const MessageKey key = entry->first;
+    const MessageKey key = message.key;
     // Messages mostly arrive in key order, so the end is the usual place.
-    const bool appending = messages.empty() || messages.rbegin()->first < key;
+    const MessageKey* last = messages.last_key();
+    const bool appending = last == nullptr || *last < key;
     if (!appending && messages.contains(key)) return false;  // keys are unique by seq; keep the stored one
 
     // A full log gives up its oldest message for the new one. A message older than everything
-    // would be stored and trimmed again at once: the log stays as it is.
-    if (messages.size() == retention) {
-        if (key < messages.begin()->first) {
-            entry.reset();
-            return true;
-        }
-        erase_oldest();
-    }
-    const auto pos = messages.emplace_entry(entry).first;
-    if (pos->second.msgid) by_msgid.insert(id_hash, &*pos);
-    if (!crowded_times_.empty() && crowded_times_.contains(key.time_ms)) index_crowded(pos->second);
+    // would be stored and trimmed again at once: the log stays as it is. The new one goes in
+    // first, as its texts may be views of the one that leaves.
+    if (messages.size() >= retention && key < messages.begin()->key) return true;
+    LogMessage& stored = *messages.emplace(message, id_hash).first;
+    if (message.msgid) by_msgid.insert(id_hash, &stored);
+    if (crowded_ && crowded_->times.contains(key.time_ms)) index_crowded(message);
     while (messages.size() > retention) erase_oldest();
     return true;
 }
 
-void MessageLog::forget_crowded(const LogMessage& m) {
-    if (crowded_times_.empty()) return;
-    auto crowded = crowded_times_.find(m.key.time_ms);
-    if (crowded == crowded_times_.end()) return;
-    auto [it, end] = crowded_.equal_range(content_fingerprint(m));
+void MessageLog::forget_crowded(const MessageView& m) {
+    if (!crowded_) return;
+    auto crowded = crowded_->times.find(m.key.time_ms);
+    if (crowded == crowded_->times.end()) return;
+    auto [it, end] = crowded_->keys.equal_range(content_fingerprint(m));
     for (; it != end; ++it) {
         if (it->second == m.key) {
-            crowded_.erase(it);
+            crowded_->keys.erase(it);
             break;
         }
     }
-    if (--crowded->second == 0) crowded_times_.erase(crowded);
+    if (--crowded->second == 0) crowded_->times.erase(crowded);
+    if (crowded_->times.empty()) crowded_.reset();
 }
 
 void MessageLog::erase_oldest() {
     auto first = messages.begin();
-    if (first->second.msgid) by_msgid.erase(MsgidIndex::hash(*first->second.msgid), &*first);
-    forget_crowded(first->second);
+    if (first->msgid()) by_msgid.erase(MessageMap::id_hash(*first), &*first);
+    if (crowded_) forget_crowded(first->view());
     messages.erase(first);
 }
 
 LogMessage* MessageLog::find(std::string_view msgid) {
-    MsgidIndex::Entry* entry = find_entry(msgid, MsgidIndex::hash(msgid));
-    return entry == nullptr ? nullptr : &entry->second;
+    return find_entry(msgid, MsgidIndex::hash(msgid));
 }
 
 const LogMessage* MessageLog::find(std::string_view msgid) const {
-    const MsgidIndex::Entry* entry = find_entry(msgid, MsgidIndex::hash(msgid));
-    return entry == nullptr ? nullptr : &entry->second;
+    return find_entry(msgid, MsgidIndex::hash(msgid));
 }
 
 const LogMessage* MessageLog::newest() const {
-    return messages.empty() ? nullptr : &messages.rbegin()->second;
+    return messages.empty() ? nullptr : &*messages.rbegin();
+}
+
+std::size_t MessageLog::held_bytes() const {
+    return messages.held_bytes() + by_msgid.held_bytes() + (crowded_ ? sizeof(Crowded) : 0);
 }
 
 bool MessageLog::operator==(const MessageLog& other) const {

@@ -2,22 +2,14 @@
 // an index by msgid, de-duplication and a retention limit.
 #pragma once
 
-#include <compare>
-#include <functional>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <optional>
-#include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
-#include <variant>
 #include <vector>
 
 #include "tessel_client/model/log_message.hpp"
 #include "tessel_client/model/message_map.hpp"
-#include "tessel_client/protocol/message.hpp"
 
 namespace tessel {
 
@@ -25,12 +17,13 @@ namespace tessel {
 // slots. It holds no strings: the msgid of a stored message is in the message, and a lookup
 // checks a hash match against it. One lookup touches a slot or two in one array instead of
 // walking string compares through a tree (or chasing list nodes), which matters once the logs
-// of all channels no longer fit the caches; sixteen-byte slots keep that array small. Entries
-// of a MessageMap stay where they are while stored, so the index can point at them. The
-// snapshot lists the msgids sorted when it writes them.
+// of all channels no longer fit the caches; sixteen-byte slots keep that array small. Messages
+// of a MessageMap stay where they are while stored, so the index can point at them, and each
+// keeps the low half of its hash, so that removing it needs no hashing. The snapshot lists the
+// msgids sorted when it writes them.
 class MsgidIndex {
 public:
-    using Entry = MessageMap::value_type;
+    using Entry = LogMessage;
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -46,7 +39,8 @@ public:
         return nullptr;
     }
     void insert(std::uint64_t hash, Entry* entry);
-    void erase(std::uint64_t hash, const Entry* entry);
+    // Removes the entry stored under a hash whose low half is `hash_low`; nothing if absent.
+    void erase(std::uint32_t hash_low, const Entry* entry);
     void clear();
     // Starts loading the slot a lookup under `hash` reads first.
     void prefetch(std::uint64_t hash) const {
@@ -60,13 +54,14 @@ public:
         __builtin_prefetch(slot);
 #endif
     }
+    std::size_t held_bytes() const { return slots_.capacity() * sizeof(Slot); }
 
 private:
     struct Slot {
         std::uint64_t hash = 0;  // 0: empty (hash() never returns 0)
         Entry* entry = nullptr;
     };
-    std::vector<Slot> slots_;  // a power of two in size, at most half full
+    std::vector<Slot> slots_;  // a power of two in size, at most three quarters full
     std::size_t size_ = 0;
 };
 
@@ -86,20 +81,16 @@ public:
     // Stores the message and trims to `retention`; false (log unchanged) for a duplicate.
     // True also when the trimming removed the new message again at once.
     // Add messages only through insert: it keeps the indexes right.
-    // Taken over by reference: a message is a few hundred bytes to move, once is enough.
-    bool insert(LogMessage&& message);
-    bool insert(const LogMessage& message) { return insert(LogMessage(message)); }
-    // The same for a message built in its entry (key and message key equal), so it is not moved
-    // again, with the msgid's hash already known (as prefetch returned it; 0 without msgid), so
-    // it is hashed once: the entry is taken over when the result is true and left as it is for
-    // a duplicate.
-    bool insert_entry(std::unique_ptr<MessageMap::value_type>& entry, std::uint64_t msgid_hash);
+    bool insert(const MessageDraft& message);
+    // The same for a message given as views, with the msgid's hash already known (as prefetch
+    // returned it; 0 without msgid), so that it is hashed once. The texts are copied in.
+    bool insert(const MessageView& message, std::uint64_t msgid_hash);
     LogMessage* find(std::string_view msgid);
     const LogMessage* find(std::string_view msgid) const;
 
     // A hint that a message with this msgid comes next: its index slot is loaded meanwhile.
     // The slot is rarely in cache once the logs grow, and the work before the insert can
-    // hide the wait. Returns the msgid's hash for insert_entry.
+    // hide the wait. Returns the msgid's hash for insert.
     std::uint64_t prefetch(std::string_view msgid) const {
         const std::uint64_t hash = MsgidIndex::hash(msgid);
         by_msgid.prefetch(hash);
@@ -109,6 +100,14 @@ public:
     // The newest stored message, if any.
     const LogMessage* newest() const;
 
+    // Reactions and link preview of a stored message (see MessageMap).
+    const MessageExtras* extras(const LogMessage& message) const { return messages.extras(message); }
+    MessageExtras& extras_for(LogMessage& message) { return messages.extras_for(message); }
+    void drop_extras_if_empty(LogMessage& message) { messages.drop_extras_if_empty(message); }
+
+    // Heap bytes held for the stored messages and their indexes.
+    std::size_t held_bytes() const;
+
     // Compares the log's contents (messages and retention; the msgid index follows the messages).
     bool operator==(const MessageLog& other) const;
 
@@ -116,19 +115,19 @@ private:
     // The duplicate test for a message without msgid walks the messages of its millisecond.
     // A millisecond holding more than kScanLimit messages is "crowded": its messages are
     // then also indexed by a fingerprint of their content, so a burst of same-time messages
-    // costs a lookup each instead of a walk over all of them.
+    // costs a lookup each instead of a walk over all of them. Rare, so kept out of line.
     static constexpr std::size_t kScanLimit = 16;
-    std::unordered_multimap<std::uint64_t, MessageKey> crowded_;  // fingerprint -> key
-    std::unordered_map<std::uint64_t, std::size_t> crowded_times_;  // time_ms -> messages indexed
+    struct Crowded {
+        std::unordered_multimap<std::uint64_t, MessageKey> keys;  // fingerprint -> key
+        std::unordered_map<std::uint64_t, std::size_t> times;    // time_ms -> messages indexed
+    };
+    std::unique_ptr<Crowded> crowded_;
 
     MsgidIndex::Entry* find_entry(std::string_view msgid, std::uint64_t hash) const;
-    bool is_duplicate(const LogMessage& message);
-    void index_crowded(const LogMessage& message);
-    void forget_crowded(const LogMessage& message);
+    bool is_duplicate(const MessageView& message);
+    void index_crowded(const MessageView& message);
+    void forget_crowded(const MessageView& message);
     void erase_oldest();
 };
-
-// Same sender, text and kind: what makes a message without msgid a duplicate within one millisecond.
-bool same_content(const LogMessage& a, const LogMessage& b);
 
 }  // namespace tessel

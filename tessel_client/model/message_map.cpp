@@ -1,31 +1,44 @@
 #include "tessel_client/model/message_map.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 namespace tessel {
 
+static_assert(sizeof(LogMessage) <= 40, "a stored message is a small fixed record");
+static_assert(std::is_trivially_destructible_v<LogMessage>);
+
+namespace {
+
+std::size_t length_size(std::size_t n) {
+    std::size_t bytes = 1;
+    for (; n >= 0x80; n >>= 7) ++bytes;
+    return bytes;
+}
+
+char* write_length(char* out, std::size_t n) {
+    for (; n >= 0x80; n >>= 7) *out++ = static_cast<char>((n & 0x7f) | 0x80);
+    *out++ = static_cast<char>(n);
+    return out;
+}
+
+}  // namespace
+
 MessageMap::MessageMap(const MessageMap& other) {
     chunks_.reserve(other.chunks_.size());
-    try {
-        for (const Chunk& from : other.chunks_) {
-            Chunk& to = chunks_.emplace_back();
-            to.slots.reserve(kChunk);
-            for (std::size_t i = 0; i < from.size(); ++i) {
-                const Slot& slot = from.at(i);
-                to.slots.push_back(Slot{slot.key, nullptr});
-                to.slots.back().entry = new value_type(*slot.entry);
-                ++size_;
-            }
-        }
-    } catch (...) {
-        clear();
-        throw;
+    for (const LogMessage& message : other) {
+        LogMessage& copy = *emplace(message.view(), message.id_hash_).first;
+        if (const MessageExtras* extras = other.extras(message)) extras_for(copy) = *extras;
     }
 }
 
 MessageMap::MessageMap(MessageMap&& other) noexcept
-    : chunks_(std::move(other.chunks_)), size_(std::exchange(other.size_, 0)) {
+    : chunks_(std::move(other.chunks_)), spare_slots_(std::move(other.spare_slots_)),
+      size_(std::exchange(other.size_, 0)), records_(std::move(other.records_)), texts_(std::move(other.texts_)),
+      extras_(std::move(other.extras_)) {
     other.chunks_.clear();
+    other.extras_.clear();
 }
 
 MessageMap& MessageMap::operator=(const MessageMap& other) {
@@ -38,21 +51,66 @@ MessageMap& MessageMap::operator=(const MessageMap& other) {
 
 MessageMap& MessageMap::operator=(MessageMap&& other) noexcept {
     if (this != &other) {
-        clear();
         chunks_ = std::move(other.chunks_);
+        spare_slots_ = std::move(other.spare_slots_);
         size_ = std::exchange(other.size_, 0);
+        records_ = std::move(other.records_);
+        texts_ = std::move(other.texts_);
+        extras_ = std::move(other.extras_);
         other.chunks_.clear();
+        other.extras_.clear();
     }
     return *this;
 }
 
-MessageMap::~MessageMap() { clear(); }
-
 void MessageMap::clear() {
-    for (Chunk& chunk : chunks_)
-        for (std::size_t i = 0; i < chunk.size(); ++i) delete chunk.at(i).entry;
     chunks_.clear();
+    spare_slots_ = {};
     size_ = 0;
+    extras_.clear();
+    records_.clear();
+    texts_.clear();
+}
+
+LogMessage* MessageMap::make_entry(const MessageView& m, std::uint64_t id_hash) {
+    const std::string_view texts[LogMessage::kTexts] = {m.msgid.value_or(std::string_view()), m.sender, m.kind_text,
+                                                       m.text, m.account.value_or(std::string_view()),
+                                                       m.reply_to.value_or(std::string_view())};
+    std::size_t total = 0;
+    for (std::string_view text : texts) total += length_size(text.size()) + text.size();
+    void* storage = records_.allocate();
+    TextArena::Run run;
+    try {
+        run = texts_.allocate(total);
+    } catch (...) {
+        records_.deallocate(static_cast<LogMessage*>(storage));
+        throw;
+    }
+    // The views may lie in this arena: a new run never moves an old one.
+    char* out = run.data;
+    for (std::string_view text : texts) out = write_length(out, text.size());
+    for (std::string_view text : texts) {
+        if (!text.empty()) std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    }
+    auto* entry = new (storage) LogMessage;
+    entry->key = m.key;
+    entry->texts_ = run.data;
+    entry->block_ = run.block;
+    entry->id_hash_ = static_cast<std::uint32_t>(id_hash);
+    entry->historical = m.historical;
+    entry->own = m.own;
+    entry->redacted = m.redacted;
+    entry->kind_ = m.kind;
+    entry->present_ = static_cast<std::uint8_t>((m.msgid ? LogMessage::kMsgid : 0) | (m.account ? LogMessage::kAccount : 0) |
+                                                (m.reply_to ? LogMessage::kReplyTo : 0));
+    return entry;
+}
+
+void MessageMap::free_entry(LogMessage* entry) noexcept {
+    if (entry->present_ & LogMessage::kHasExtras) extras_.erase(entry);
+    texts_.release(entry->block_, entry->texts_size());
+    records_.deallocate(entry);
 }
 
 std::pair<std::size_t, std::size_t> MessageMap::locate(const MessageKey& key) const {
@@ -87,31 +145,48 @@ MessageMap::const_iterator MessageMap::find(const MessageKey& key) const {
     return const_iterator(this, chunk, slot);
 }
 
-std::pair<MessageMap::iterator, bool> MessageMap::emplace(const MessageKey& key, LogMessage&& message) {
-    if (!chunks_.empty() && !(chunks_.back().last_key() < key)) {  // refuse a taken key before building
-        const auto [chunk, slot] = locate(key);
+std::pair<MessageMap::iterator, bool> MessageMap::emplace(const MessageView& message, std::uint64_t id_hash) {
+    const MessageKey& key = message.key;
+    std::size_t chunk = chunks_.size();
+    std::size_t slot = 0;
+    // The usual case first: a key after every stored one goes to the end of the last run.
+    if (!chunks_.empty() && !(chunks_.back().last_key() < key)) {
+        std::tie(chunk, slot) = locate(key);
         if (chunks_[chunk].at(slot).key == key) return {iterator(this, chunk, slot), false};
     }
-    auto entry = std::make_unique<value_type>(key, std::move(message));
-    return emplace_entry(entry);
+    LogMessage* entry = make_entry(message, id_hash);
+    std::pair<iterator, bool> stored;
+    try {
+        stored = insert_new(chunk, slot, entry);
+    } catch (...) {
+        free_entry(entry);
+        throw;
+    }
+    if (texts_.sparse()) compact_texts();
+    return stored;
 }
 
-std::pair<MessageMap::iterator, bool> MessageMap::emplace_entry(std::unique_ptr<value_type>& entry) {
-    const MessageKey& key = entry->first;
-    // The usual case first: a key after every stored one goes to the end of the last run.
-    if (chunks_.empty() || chunks_.back().last_key() < key) return insert_new(chunks_.size(), 0, entry);
-    const auto [chunk, slot] = locate(key);
-    if (chunks_[chunk].at(slot).key == key) return {iterator(this, chunk, slot), false};
-    return insert_new(chunk, slot, entry);
+std::pair<MessageMap::iterator, bool> MessageMap::emplace(const MessageDraft& message) {
+    auto stored = emplace(message.view());
+    if (stored.second && (!message.reactions.empty() || message.link_preview)) {
+        MessageExtras& extras = extras_for(*stored.first);
+        extras.reactions = message.reactions;
+        extras.link_preview = message.link_preview;
+    }
+    return stored;
 }
 
-std::pair<MessageMap::iterator, bool> MessageMap::insert_new(std::size_t chunk, std::size_t slot,
-                                                             std::unique_ptr<value_type>& entry) {
-    const MessageKey key = entry->first;
+std::pair<MessageMap::iterator, bool> MessageMap::insert_new(std::size_t chunk, std::size_t slot, LogMessage* entry) {
+    const MessageKey key = entry->key;
     if (chunk == chunks_.size()) {  // after everything: the end of the last run, or a new run
         if (chunks_.empty() || chunks_.back().size() == kChunk) {
             Chunk fresh;
-            fresh.slots.reserve(kChunk);
+            if (!chunks_.empty()) {  // a log past one run grows to many: full runs from the start
+                fresh.slots = std::move(spare_slots_);
+                spare_slots_ = {};
+                fresh.slots.clear();
+                fresh.slots.reserve(kChunk);
+            }
             chunks_.push_back(std::move(fresh));
             slot = 0;
         } else {
@@ -138,9 +213,7 @@ std::pair<MessageMap::iterator, bool> MessageMap::insert_new(std::size_t chunk, 
             target = &chunks_[chunk];
         }
     }
-    target->slots.insert(target->slots.begin() + static_cast<std::ptrdiff_t>(target->head + slot),
-                         Slot{key, entry.get()});
-    entry.release();
+    target->slots.insert(target->slots.begin() + static_cast<std::ptrdiff_t>(target->head + slot), Slot{key, entry});
     ++size_;
     return {iterator(this, chunk, slot), true};
 }
@@ -149,7 +222,7 @@ MessageMap::iterator MessageMap::erase(iterator pos) {
     const std::size_t chunk = pos.chunk_;
     const std::size_t slot = pos.slot_;
     Chunk& c = chunks_[chunk];
-    delete c.at(slot).entry;
+    free_entry(c.at(slot).entry);
     --size_;
     if (slot == 0) {
         ++c.head;  // the usual removal, the oldest message: advance the front
@@ -157,6 +230,7 @@ MessageMap::iterator MessageMap::erase(iterator pos) {
         c.slots.erase(c.slots.begin() + static_cast<std::ptrdiff_t>(c.head + slot));
     }
     if (c.size() == 0) {
+        if (c.slots.capacity() > spare_slots_.capacity()) spare_slots_ = std::move(c.slots);
         chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(chunk));
         return iterator(this, chunk, 0);
     }
@@ -164,8 +238,62 @@ MessageMap::iterator MessageMap::erase(iterator pos) {
     return iterator(this, chunk, slot);
 }
 
+// Copies the live texts into a fresh arena in key order, which is also the order they will
+// leave in. Both passes run before anything is changed, so a failed allocation leaves the
+// map as it was.
+void MessageMap::compact_texts() {
+    TextArena fresh;
+    std::vector<TextArena::Run> runs;
+    runs.reserve(size_);
+    for (const LogMessage& message : *this) {
+        const std::size_t bytes = message.texts_size();
+        runs.push_back(fresh.allocate(bytes));
+        std::memcpy(runs.back().data, message.texts_, bytes);
+    }
+    std::size_t i = 0;
+    for (LogMessage& message : *this) {
+        message.texts_ = runs[i].data;
+        message.block_ = runs[i].block;
+        ++i;
+    }
+    texts_ = std::move(fresh);
+}
+
+const MessageExtras* MessageMap::extras(const LogMessage& message) const {
+    if ((message.present_ & LogMessage::kHasExtras) == 0) return nullptr;
+    auto it = extras_.find(&message);
+    return it == extras_.end() ? nullptr : &it->second;
+}
+
+MessageExtras& MessageMap::extras_for(LogMessage& message) {
+    MessageExtras& extras = extras_[&message];
+    message.present_ |= LogMessage::kHasExtras;
+    return extras;
+}
+
+void MessageMap::drop_extras_if_empty(LogMessage& message) {
+    if ((message.present_ & LogMessage::kHasExtras) == 0) return;
+    auto it = extras_.find(&message);
+    if (it != extras_.end() && !it->second.empty()) return;
+    if (it != extras_.end()) extras_.erase(it);
+    message.present_ &= static_cast<std::uint8_t>(~LogMessage::kHasExtras);
+}
+
+std::size_t MessageMap::held_bytes() const {
+    std::size_t slots = spare_slots_.capacity();
+    for (const Chunk& chunk : chunks_) slots += chunk.slots.capacity();
+    return records_.held_bytes() + texts_.held_bytes() + slots * sizeof(Slot) + chunks_.capacity() * sizeof(Chunk);
+}
+
 bool operator==(const MessageMap& a, const MessageMap& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+    if (a.size() != b.size()) return false;
+    return std::equal(a.begin(), a.end(), b.begin(), [&](const LogMessage& x, const LogMessage& y) {
+        if (!(x == y)) return false;
+        const MessageExtras* ex = a.extras(x);
+        const MessageExtras* ey = b.extras(y);
+        const MessageExtras none;
+        return (ex ? *ex : none) == (ey ? *ey : none);
+    });
 }
 
 }  // namespace tessel

@@ -1,29 +1,36 @@
-// The ordered store behind a message log: MessageKey -> LogMessage, read like a std::map.
+// The ordered store behind a message log: stored messages by MessageKey, iterated oldest first.
 //
 // Messages nearly always arrive in key order and leave from the front, and a log holds
 // thousands of them. A balanced tree pays for every append with a rebalancing walk over old,
 // cold nodes. Here the keys sit in sorted runs ("chunks") of at most kChunk entries: an append
 // writes one slot at the end of the last run, a removal at the front advances the first run,
 // and an insert elsewhere (history arriving late) shifts at most one run, splitting it when full.
-// Every message lives in its own allocation, so a reference to it stays valid until it is
-// removed, as with a map.
+//
+// The messages themselves are fixed-size records in the map's own record pool, and their texts
+// lie in its own arena, so a full log that takes one message for each it gives up makes no heap
+// call, and dropping the map frees slabs and blocks rather than every message. A message stays
+// at its address until it is removed, so a reference to it stays valid as with a map; the views
+// of its texts stay valid until the next message is stored.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "tessel_client/model/log_message.hpp"
+#include "tessel_client/model/record_pool.hpp"
+#include "tessel_client/model/text_arena.hpp"
 
 namespace tessel {
 
 class MessageMap {
 public:
     using key_type = MessageKey;
-    using mapped_type = LogMessage;
-    using value_type = std::pair<const MessageKey, LogMessage>;
+    using value_type = LogMessage;
     using size_type = std::size_t;
 
 private:
@@ -31,7 +38,7 @@ private:
 
     struct Slot {
         MessageKey key;
-        value_type* entry;
+        LogMessage* entry;
     };
     // Slots [head, slots.size()) are live; the front is consumed by advancing head.
     struct Chunk {
@@ -46,10 +53,10 @@ private:
     class Iter {
     public:
         using iterator_category = std::bidirectional_iterator_tag;
-        using value_type = MessageMap::value_type;
+        using value_type = LogMessage;
         using difference_type = std::ptrdiff_t;
-        using pointer = std::conditional_t<Const, const value_type*, value_type*>;
-        using reference = std::conditional_t<Const, const value_type&, value_type&>;
+        using pointer = std::conditional_t<Const, const LogMessage*, LogMessage*>;
+        using reference = std::conditional_t<Const, const LogMessage&, LogMessage&>;
 
         Iter() = default;
         template <bool C = Const, class = std::enable_if_t<C>>
@@ -104,7 +111,7 @@ public:
     MessageMap(MessageMap&& other) noexcept;
     MessageMap& operator=(const MessageMap& other);
     MessageMap& operator=(MessageMap&& other) noexcept;
-    ~MessageMap();
+    ~MessageMap() = default;
 
     iterator begin() { return iterator(this, 0, 0); }
     iterator end() { return iterator(this, chunks_.size(), 0); }
@@ -125,28 +132,46 @@ public:
     iterator lower_bound(const MessageKey& key);
     const_iterator lower_bound(const MessageKey& key) const;
     bool contains(const MessageKey& key) const { return find(key) != end(); }
+    // The newest key, if any, without a walk.
+    const MessageKey* last_key() const { return chunks_.empty() ? nullptr : &chunks_.back().last_key(); }
 
-    // Stores the message under `key` unless the key is taken; as std::map::emplace.
-    std::pair<iterator, bool> emplace(const MessageKey& key, LogMessage&& message);
-    // The same for an entry built by the caller: taken over when stored, left as it is when
-    // its key is taken.
-    std::pair<iterator, bool> emplace_entry(std::unique_ptr<value_type>& entry);
-    std::pair<iterator, bool> emplace(const MessageKey& key, const LogMessage& message) {
-        return emplace(key, LogMessage(message));
-    }
+    // Stores the message (its texts copied in) under its key unless the key is taken; as
+    // std::map::emplace. `id_hash` is kept with it for the owner's msgid index.
+    std::pair<iterator, bool> emplace(const MessageView& message, std::uint64_t id_hash = 0);
+    // The same for a plain message, with its reactions and link preview.
+    std::pair<iterator, bool> emplace(const MessageDraft& message);
     // Removes the entry; returns the one after it.
     iterator erase(iterator pos);
     void clear();
+
+    // Reactions and link preview of a stored message: null when it has none; made on demand;
+    // dropped again once empty.
+    const MessageExtras* extras(const LogMessage& message) const;
+    MessageExtras& extras_for(LogMessage& message);
+    void drop_extras_if_empty(LogMessage& message);
+
+    // The low half of the hash the message was stored with.
+    static std::uint32_t id_hash(const LogMessage& message) { return message.id_hash_; }
+
+    // Heap bytes the map holds for its messages: record slabs, text blocks and run slots.
+    std::size_t held_bytes() const;
 
     friend bool operator==(const MessageMap& a, const MessageMap& b);
 
 private:
     std::vector<Chunk> chunks_;
+    std::vector<Slot> spare_slots_;  // the slots of an emptied run, for the next new run
     std::size_t size_ = 0;
+    RecordPool<LogMessage> records_;
+    TextArena texts_;
+    std::unordered_map<const LogMessage*, MessageExtras> extras_;
 
     // The position of the first key not less than `key`, as (chunk, slot).
     std::pair<std::size_t, std::size_t> locate(const MessageKey& key) const;
-    std::pair<iterator, bool> insert_new(std::size_t chunk, std::size_t slot, std::unique_ptr<value_type>& entry);
+    LogMessage* make_entry(const MessageView& message, std::uint64_t id_hash);
+    void free_entry(LogMessage* entry) noexcept;
+    std::pair<iterator, bool> insert_new(std::size_t chunk, std::size_t slot, LogMessage* entry);
+    void compact_texts();
 };
 
 }  // namespace tessel

@@ -18,10 +18,6 @@ struct ReduceContext {
     const Isupport& isupport;
     std::uint64_t& unix_ms;   // the engine's Unix clock; raised to a later server time
     bool historical = false;  // a chathistory batch is being replayed
-    // The reduced message itself when the caller drops it afterwards: a step that stores the
-    // message may then move its strings out instead of copying them, and puts them back when
-    // it ends up storing nothing (the caller then still reports the message as it came).
-    IrcMessage* spare = nullptr;
 };
 
 // Applies the message and returns what changed, in order; never fails.

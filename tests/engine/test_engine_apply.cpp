@@ -120,8 +120,8 @@ TEST(Apply, CurrentNickFollowsConfirmedOwnNickChange) {
     h.sent();
     const auto& messages = h.engine.model.channels.at("#a").log.messages;
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages.begin()->second.sender, "newme");
-    EXPECT_TRUE(messages.begin()->second.own);
+    EXPECT_EQ(messages.begin()->sender(), "newme");
+    EXPECT_TRUE(messages.begin()->own);
 }
 
 TEST(Labels, OnlyWhenEnabled) {
@@ -194,7 +194,7 @@ TEST(Labels, AnswerToOwnNickRequestIsOwnNickChange) {
     EXPECT_FALSE(members.contains("labelled1"));
 
     h.recv(":labelled2!u@127.0.0.1 PRIVMSG #a :mine");
-    EXPECT_TRUE(h.engine.model.channels.at("#a").log.messages.rbegin()->second.own);
+    EXPECT_TRUE(h.engine.model.channels.at("#a").log.messages.rbegin()->own);
     h.drain();
     h.recv(":labelled2!u@127.0.0.1 PART #a");
     EXPECT_EQ(h.events(), Events{model_changed(Change::ChannelParted{"#a"})});
@@ -218,8 +218,8 @@ TEST(LocalEcho, AppliedWithoutEchoMessageAndWithoutLabel) {
     ASSERT_EQ(kinds(events), std::vector<std::size_t>{6});
     const auto& messages = h.engine.model.channels.at("#a").log.messages;
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages.begin()->second.sender, "me");
-    EXPECT_TRUE(messages.begin()->second.own);
+    EXPECT_EQ(messages.begin()->sender(), "me");
+    EXPECT_TRUE(messages.begin()->own);
 
     // A NOTICE to a target the model does not hold changes nothing: a raw_line of the echo.
     h.engine.send_chat(IrcMessage::make("NOTICE", "#nowhere", "x"));

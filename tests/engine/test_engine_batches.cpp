@@ -17,7 +17,7 @@ struct Batches : ::testing::Test {
     const MessageLog& log(const std::string& channel) { return h.engine.model.channels.at(channel).log; }
     std::vector<std::string> texts(const std::string& channel) {
         std::vector<std::string> out;
-        for (const auto& [key, message] : log(channel).messages) out.push_back(message.text);
+        for (const LogMessage& message : log(channel).messages) out.emplace_back(message.text());
         return out;
     }
 };
@@ -31,7 +31,7 @@ TEST_F(Batches, ChathistoryIsHeldThenAppliedAsHistory) {
     h.recv("BATCH -h");
     EXPECT_EQ(kinds(h.events()), (std::vector<std::size_t>{6, 6}));
     ASSERT_EQ(log("#a").messages.size(), 2u);
-    for (const auto& [key, message] : log("#a").messages) EXPECT_TRUE(message.historical);
+    for (const LogMessage& message : log("#a").messages) EXPECT_TRUE(message.historical);
     EXPECT_EQ(h.engine.model.channels.at("#a").unread, 0u);
 }
 
@@ -52,9 +52,9 @@ TEST_F(Batches, NestedMultilineInHistoryIsJoinedAndHistorical) {
         fresh.recv("BATCH -m");
         const auto& messages = fresh.engine.model.channels.at("#a").log.messages;
         ASSERT_EQ(messages.size(), 1u) << c.outer_type;  // applied before the outer batch closes
-        EXPECT_EQ(messages.begin()->second.text, "hello\nworld");
-        EXPECT_EQ(messages.begin()->second.msgid, "x");
-        EXPECT_EQ(messages.begin()->second.historical, c.historical) << c.outer_type;
+        EXPECT_EQ(messages.begin()->text(), "hello\nworld");
+        EXPECT_EQ(messages.begin()->msgid(), "x");
+        EXPECT_EQ(messages.begin()->historical, c.historical) << c.outer_type;
     }
 }
 
@@ -98,7 +98,7 @@ TEST_F(Batches, MemberLimit) {
     EXPECT_TRUE(h.engine.batches.at("x").overflowed);
     h.recv("BATCH -x");
     EXPECT_EQ(log("#a").messages.size(), 1024u);
-    EXPECT_EQ(log("#a").messages.rbegin()->second.text, "1023");
+    EXPECT_EQ(log("#a").messages.rbegin()->text(), "1023");
 }
 
 TEST_F(Batches, OpenBatchLimit) {
@@ -142,7 +142,7 @@ TEST_F(Batches, ParentCycleEndsLive) {
     h.recv("@batch=r :bob!u@h PRIVMSG #a :in r");
     h.recv("BATCH -r");
     ASSERT_EQ(log("#a").messages.size(), 1u);
-    EXPECT_FALSE(log("#a").messages.begin()->second.historical);
+    EXPECT_FALSE(log("#a").messages.begin()->historical);
 }
 
 }  // namespace

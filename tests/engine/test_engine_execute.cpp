@@ -153,9 +153,9 @@ TEST(Execute, LocalEchoStoresTheTextAsItWentOut) {
     EXPECT_EQ(h.sent(), Lines{"PRIVMSG #a :one  QUIT x"});
     const auto& messages = h.engine.model.channels.at("#a").log.messages;
     ASSERT_EQ(messages.size(), 1u);
-    const LogMessage& stored = messages.begin()->second;
-    EXPECT_EQ(stored.text, "one  QUIT x");
-    EXPECT_EQ(stored.sender, "me");
+    const LogMessage& stored = *messages.begin();
+    EXPECT_EQ(stored.text(), "one  QUIT x");
+    EXPECT_EQ(stored.sender(), "me");
     EXPECT_TRUE(stored.own);
 }
 

@@ -173,15 +173,15 @@ TEST(Dispatch, ARefusedDuplicateIsReportedWhole) {
     }
     const auto& log = h.engine.model.channels.at("#a").log;
     ASSERT_EQ(log.messages.size(), 2u);
-    for (const auto& [key, stored] : log.messages) {
-        EXPECT_EQ(stored.text, text);
-        EXPECT_EQ(stored.account, "bob_the_long_account");
-        EXPECT_TRUE(log.find(*stored.msgid) == &stored);
+    for (const LogMessage& stored : log.messages) {
+        EXPECT_EQ(stored.text(), text);
+        EXPECT_EQ(stored.account(), "bob_the_long_account");
+        EXPECT_TRUE(log.find(*stored.msgid()) == &stored);
     }
     const auto& conv = h.engine.model.conversations.at("bob").log;
     ASSERT_EQ(conv.messages.size(), 1u);
-    EXPECT_EQ(conv.messages.begin()->second.msgid, "private-0123456789abcdefghi");
-    EXPECT_EQ(conv.messages.begin()->second.text, text);
+    EXPECT_EQ(conv.messages.begin()->msgid(), "private-0123456789abcdefghi");
+    EXPECT_EQ(conv.messages.begin()->text(), text);
 }
 
 TEST(LabelStep, SettlesPendingRequests) {

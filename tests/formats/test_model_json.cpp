@@ -11,8 +11,8 @@
 namespace tessel {
 namespace {
 
-LogMessage message(std::uint64_t time_ms, std::uint64_t seq, MessageKind kind) {
-    LogMessage m;
+MessageDraft message(std::uint64_t time_ms, std::uint64_t seq, MessageKind kind) {
+    MessageDraft m;
     m.key = MessageKey{time_ms, seq};
     m.sender = "Bob";
     m.kind = std::move(kind);
@@ -41,14 +41,14 @@ TEST(ModelJson, EveryRecordWritesEveryMemberInOrder) {
     model.member_entry("#chan", chan, "bob").prefixes = "@";
     model.member_entry("#chan", chan, "al");
     chan.log = MessageLog(3);
-    LogMessage first = message(5, 2, MessageKind{MessageKind::Privmsg{}});
+    MessageDraft first = message(5, 2, MessageKind{MessageKind::Privmsg{}});
     first.msgid = "m2";
     first.account = "bob";
     first.reply_to = "m0";
     first.reactions = {{"\xF0\x9F\x91\x8D", {"bob", "al"}}, {"+1", {"al"}}};
     first.link_preview = LinkPreview{"Title", std::nullopt, "https://i"};
     first.redacted = true;
-    LogMessage second = message(5, 1, MessageKind{MessageKind::Ctcp{"VERSION"}});
+    MessageDraft second = message(5, 1, MessageKind{MessageKind::Ctcp{"VERSION"}});
     second.msgid = "m1";
     second.historical = true;
     second.own = true;
@@ -152,7 +152,7 @@ TEST(ModelJson, MsgidIndexIsWrittenInByteOrderOfMsgid) {
     MessageLog log(4);
     const char* ids[] = {"gone", "b", "\xC3\xA9", "B", "ab"};
     for (std::uint64_t i = 0; i < 5; ++i) {
-        LogMessage m = message(i == 0 ? 1 : 10 - i, i, MessageKind{});
+        MessageDraft m = message(i == 0 ? 1 : 10 - i, i, MessageKind{});
         m.text = ids[i];
         m.msgid = ids[i];
         log.insert(std::move(m));
@@ -173,7 +173,7 @@ TEST(ModelJson, TwoThreadsWriteOneModelAtOnce) {
         Channel& chan = model.channel_entry(key, key);
         chan.log = MessageLog(200);
         for (int i = 0; i < 200; ++i) {
-            LogMessage m = message(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(c * 1000 + i),
+            MessageDraft m = message(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(c * 1000 + i),
                                    MessageKind{MessageKind::Privmsg{}});
             m.msgid = key + "-" + std::to_string(i);
             chan.log.insert(std::move(m));

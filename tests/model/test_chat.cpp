@@ -9,7 +9,16 @@ namespace {
 class Chat : public ModelTest {
 protected:
     void SetUp() override { setup({":me!u@h JOIN #a"}); }
-    const LogMessage& last(std::string_view channel) { return chan(channel).log.messages.rbegin()->second; }
+    const LogMessage& last(std::string_view channel) { return *chan(channel).log.messages.rbegin(); }
+    // Reactions and preview of the message with this msgid; none when it has none.
+    static Reactions reactions(const MessageLog& log, std::string_view msgid) {
+        const MessageExtras* extras = log.extras(*log.find(msgid));
+        return extras ? extras->reactions : Reactions{};
+    }
+    static std::optional<LinkPreview> preview(const MessageLog& log, std::string_view msgid) {
+        const MessageExtras* extras = log.extras(*log.find(msgid));
+        return extras ? extras->link_preview : std::nullopt;
+    }
 };
 
 TEST_F(Chat, StoresChannelMessageWithTags) {
@@ -19,12 +28,12 @@ TEST_F(Chat, StoresChannelMessageWithTags) {
     EXPECT_EQ(changes, Changes{added("#A", t, 0)});
     const LogMessage& m = last("#a");
     EXPECT_EQ(m.key, (MessageKey{t, 0}));
-    EXPECT_EQ(m.msgid, "abc");
-    EXPECT_EQ(m.sender, "Bob");
-    EXPECT_EQ(m.kind, MessageKind{MessageKind::Privmsg{}});
-    EXPECT_EQ(m.text, "hello");
-    EXPECT_EQ(m.account, "bobacct");
-    EXPECT_EQ(m.reply_to, "parent");
+    EXPECT_EQ(m.msgid(), "abc");
+    EXPECT_EQ(m.sender(), "Bob");
+    EXPECT_EQ(m.kind(), MessageKind{MessageKind::Privmsg{}});
+    EXPECT_EQ(m.text(), "hello");
+    EXPECT_EQ(m.account(), "bobacct");
+    EXPECT_EQ(m.reply_to(), "parent");
     EXPECT_FALSE(m.own);
     EXPECT_FALSE(m.historical);
     EXPECT_EQ(unix_ms, t);  // a later server time moves the clock
@@ -53,9 +62,9 @@ TEST_F(Chat, RepeatedTagsTheLastOneDecides) {
         const std::string line = std::string(c.tags) + " :bob!u@h PRIVMSG #a :hi";
         feed(line);
         const LogMessage& m = last("#a");
-        EXPECT_EQ(m.msgid, c.msgid) << line;
-        EXPECT_EQ(m.account, c.account) << line;
-        EXPECT_EQ(m.reply_to, c.reply_to) << line;
+        EXPECT_EQ(m.msgid(), c.msgid) << line;
+        EXPECT_EQ(m.account(), c.account) << line;
+        EXPECT_EQ(m.reply_to(), c.reply_to) << line;
         EXPECT_EQ(m.key.time_ms, c.time) << line;
     }
 }
@@ -93,8 +102,8 @@ TEST_F(Chat, KindsAndCtcp) {
     };
     for (const auto& c : cases) {
         ASSERT_EQ(feed(c.line).size(), 1u) << c.line;
-        EXPECT_EQ(last("#a").kind, c.kind) << c.line;
-        EXPECT_EQ(last("#a").text, c.text) << c.line;
+        EXPECT_EQ(last("#a").kind(), c.kind) << c.line;
+        EXPECT_EQ(last("#a").text(), c.text) << c.line;
     }
 }
 
@@ -145,14 +154,14 @@ TEST_F(Chat, StatusmsgCharacterThatIsAlsoAChannelType) {
         EXPECT_EQ(std::get<Change::MessageAdded>(changes[0].value).target, c.filed_under);
         const bool channel = model.channels.contains(std::string_view(c.log));
         const MessageLog& log = channel ? chan(c.log).log : conv(c.log).log;
-        EXPECT_EQ(log.messages.rbegin()->second.text, std::string("to ") + c.target);
+        EXPECT_EQ(log.messages.rbegin()->text(), std::string("to ") + c.target);
     }
     EXPECT_EQ(chan("&ops").log.messages.size(), 3u);
 }
 
 TEST_F(Chat, PrivateMessagesFiledUnderTheOtherParty) {
     EXPECT_EQ(feed(":Me!u@h PRIVMSG Bob :hi"), Changes{added("Bob", 1'000'000, 0)});
-    EXPECT_TRUE(conv("bob").log.messages.rbegin()->second.own);
+    EXPECT_TRUE(conv("bob").log.messages.rbegin()->own);
     EXPECT_EQ(conv("bob").unread, 0u);
     EXPECT_EQ(feed(":BOB!u@h PRIVMSG me :hi"), Changes{added("BOB", 1'000'000, 1)});
     EXPECT_EQ(conv("bob").nick, "Bob");  // created by the first message, kept
@@ -199,7 +208,7 @@ TEST_F(Chat, FullLogOlderMessageCountsAsStored) {
     const auto changes = feed("@time=2024-01-01T00:00:00.000Z :b!u@h PRIVMSG #a :old");
     EXPECT_EQ(changes.size(), 1u);
     EXPECT_EQ(chan("#a").unread, 2u);
-    EXPECT_EQ(last("#a").text, "new");
+    EXPECT_EQ(last("#a").text(), "new");
 }
 
 TEST_F(Chat, LargestClockDoesNotBreakDeduplication) {
@@ -237,23 +246,23 @@ TEST_F(Chat, Reactions) {
     EXPECT_EQ(feed("@+draft/react=👍;+draft/reply=m1 :CAROL!u@h TAGMSG #a"), Changes{reacted("#a", "m1")});
     feed("@+draft/react=👍;+reply=m1 :dave!u@h TAGMSG #a");
     feed("@+draft/react=🎉;+draft/unreact=👍;+reply=m1 :dave!u@h TAGMSG #a");  // react wins
-    using R = std::map<std::string, std::vector<std::string>, std::less<>>;
-    EXPECT_EQ(chan("#a").log.find("m1")->reactions, (R{{"🎉", {"dave"}}, {"👍", {"carol", "dave"}}}));
+    using R = Reactions;
+    EXPECT_EQ(reactions(chan("#a").log, "m1"), (R{{"🎉", {"dave"}}, {"👍", {"carol", "dave"}}}));
     feed("@+draft/unreact=🎉;+reply=m1 :dave!u@h TAGMSG #a");
     EXPECT_EQ(feed("@+draft/unreact=🙈;+reply=m1 :dave!u@h TAGMSG #a"), Changes{reacted("#a", "m1")});
-    EXPECT_EQ(chan("#a").log.find("m1")->reactions, (R{{"👍", {"carol", "dave"}}}));
+    EXPECT_EQ(reactions(chan("#a").log, "m1"), (R{{"👍", {"carol", "dave"}}}));
     EXPECT_EQ(model.next_seq, 1u);  // reactions are not numbered
 
     // Unknown msgid: stored as a tagmsg entry that names its parent.
     EXPECT_EQ(feed("@+draft/react=👍;+reply=zz :dave!u@h TAGMSG #a"), Changes{added("#a", 1'000'000, 1)});
-    EXPECT_EQ(last("#a").kind, MessageKind{MessageKind::Tagmsg{}});
-    EXPECT_EQ(last("#a").reply_to, "zz");
+    EXPECT_EQ(last("#a").kind(), MessageKind{MessageKind::Tagmsg{}});
+    EXPECT_EQ(last("#a").reply_to(), "zz");
 }
 
 TEST_F(Chat, PrivateReactionFromTheOtherPartyReachesTheConversation) {
     setup({"@msgid=o1 :me!u@h PRIVMSG bob :mine"});
     EXPECT_EQ(feed("@+draft/react=👍;+reply=o1 :Bob!u@h TAGMSG me"), Changes{reacted("Bob", "o1")});
-    EXPECT_EQ(conv("bob").log.find("o1")->reactions.at("👍"), std::vector<std::string>{"bob"});
+    EXPECT_EQ(reactions(conv("bob").log, "o1").at("👍"), std::vector<std::string>{"bob"});
     EXPECT_EQ(conv("bob").log.messages.size(), 1u);
     // The echo of our own reaction names bob as target and is found as well.
     EXPECT_EQ(feed("@+draft/react=🎉;+reply=o1 :me!u@h TAGMSG bob"), Changes{reacted("bob", "o1")});
@@ -267,9 +276,9 @@ TEST_F(Chat, LinkPreviews) {
         "@+reply=m1;vantaweb/link-preview-title=Title;vantaweb/link-preview-snippet=Snip;"
         "vantaweb/link-preview-meta=img.png :bot!u@h TAGMSG #a");
     EXPECT_EQ(changes, Changes{added("#a", key.time_ms, key.seq)});
-    EXPECT_EQ(chan("#a").log.find("m1")->link_preview, (LinkPreview{"Title", "Snip", "img.png"}));
+    EXPECT_EQ(preview(chan("#a").log, "m1"), (LinkPreview{"Title", "Snip", "img.png"}));
     feed("@+reply=m1;vantaweb/link-preview-title=Other :bot!u@h TAGMSG #a");
-    EXPECT_EQ(chan("#a").log.find("m1")->link_preview, (LinkPreview{"Other", std::nullopt, std::nullopt}));
+    EXPECT_EQ(preview(chan("#a").log, "m1"), (LinkPreview{"Other", std::nullopt, std::nullopt}));
     EXPECT_EQ(model.next_seq, 1u);
 
     EXPECT_EQ(feed("@+reply=zz;vantaweb/link-preview-title=T :bot!u@h TAGMSG #a"), Changes{});
@@ -287,7 +296,7 @@ TEST_F(Chat, PrivateLinkPreviewReachesTheConversation) {
     const MessageKey key = conv("bob").log.find("p1")->key;
     EXPECT_EQ(feed("@+reply=p1;vantaweb/link-preview-title=T :bob!u@h TAGMSG me"),
               Changes{added("bob", key.time_ms, key.seq)});
-    EXPECT_EQ(conv("bob").log.find("p1")->link_preview->title, "T");
+    EXPECT_EQ(preview(conv("bob").log, "p1")->title, "T");
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ TEST_F(Membership, NickMovesMembersConversationAndPerson) {
     EXPECT_EQ(chan("#b").members.at("dan").prefixes, "+");
     EXPECT_FALSE(model.conversations.contains("bob"));
     EXPECT_EQ(conv("dan").nick, "Dan");
-    EXPECT_EQ(conv("dan").log.messages.begin()->second.text, "hi");  // the old one is replaced
+    EXPECT_EQ(conv("dan").log.messages.begin()->text(), "hi");  // the old one is replaced
     EXPECT_EQ(model.people.at("dan").nick, "Dan");
     EXPECT_FALSE(model.people.contains("bob"));
     EXPECT_EQ(model.me.nick, "me");

@@ -113,9 +113,9 @@ TEST_F(Reducer, Prop) {
 TEST_F(Reducer, Redact) {
     setup({":me!u@h JOIN #a", "@msgid=m1 :bob!u@h PRIVMSG #a :oops", "@msgid=p1 :bob!u@h PRIVMSG me :psst"});
     EXPECT_EQ(feed(":bob!u@h REDACT #A m1 :reason"), Changes{redacted("#A", "m1")});
-    const LogMessage& m = chan("#a").log.messages.begin()->second;
+    const LogMessage& m = *chan("#a").log.messages.begin();
     EXPECT_TRUE(m.redacted);
-    EXPECT_EQ(m.text, "oops");
+    EXPECT_EQ(m.text(), "oops");
     EXPECT_EQ(feed(":carol!u@h REDACT #a m1"), Changes{redacted("#a", "m1")});  // again, by anyone
     EXPECT_EQ(feed(":bob!u@h REDACT #a nope"), Changes{});
     EXPECT_EQ(feed(":bob!u@h REDACT #zz m1"), Changes{});
@@ -217,12 +217,11 @@ TEST_F(Reducer, AnyParameterCountIsSafe) {
     auto check = [](const MessageLog& log) {
         EXPECT_LE(log.messages.size(), log.retention);
         std::size_t with_msgid = 0;
-        for (const auto& [key, message] : log.messages) {
-            EXPECT_EQ(key, message.key);
-            if (message.msgid) {
+        for (const LogMessage& message : log.messages) {
+            if (auto msgid = message.msgid()) {
                 ++with_msgid;
-                const LogMessage* found = log.find(*message.msgid);
-                EXPECT_TRUE(found != nullptr && found->key == key);
+                const LogMessage* found = log.find(*msgid);
+                EXPECT_TRUE(found == &message);
             }
         }
         EXPECT_EQ(log.by_msgid.size(), with_msgid);
