@@ -106,7 +106,7 @@ MessageView LogMessage::view() const {
 }
 
 std::size_t LogMessage::texts_size() const {
-    if (texts_ == nullptr) return 0;
+    if (texts_size_ != kLongTexts) return texts_size_;
     const auto* at = reinterpret_cast<const unsigned char*>(texts_);
     std::size_t total = 0;
     for (std::size_t i = 0; i < kTexts; ++i) total += read_length(at);

@@ -163,6 +163,7 @@ public:
     bool redacted = false;
 
     std::optional<std::string_view> msgid() const;
+    bool has_msgid() const { return (present_ & kMsgid) != 0; }
     std::string_view sender() const { return view().sender; }
     MessageKind kind() const {
         const MessageView v = view();
@@ -187,10 +188,12 @@ private:
     // msgid, sender, kind text, text, account, reply_to.
     static constexpr std::size_t kTexts = 6;
     std::size_t texts_size() const;  // lengths and texts
+    static constexpr std::uint16_t kLongTexts = 0xffff;
     enum Present : std::uint8_t { kMsgid = 1, kAccount = 2, kReplyTo = 4, kHasExtras = 8 };
 
     std::uint8_t kind_ = 0;
     std::uint8_t present_ = 0;
+    std::uint16_t texts_size_ = 0;  // texts_size(), or kLongTexts when it does not fit
 };
 
 // Same sender, text and kind: what makes a message without msgid a duplicate within one millisecond.

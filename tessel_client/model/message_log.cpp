@@ -248,9 +248,10 @@ void MessageLog::forget_crowded(const MessageView& m) {
 
 void MessageLog::erase_oldest() {
     auto first = messages.begin();
-    if (first->msgid()) by_msgid.erase(MessageMap::id_hash(*first), &*first);
+    if (first->has_msgid()) by_msgid.erase(MessageMap::id_hash(*first), &*first);
     if (crowded_) forget_crowded(first->view());
-    messages.erase(first);
+    // The next to leave is read at the next insert: loaded meanwhile, as it has gone cold.
+    if (auto next = messages.erase(first); next != messages.end()) MsgidIndex::prefetch_line(&*next);
 }
 
 LogMessage* MessageLog::find(std::string_view msgid) {

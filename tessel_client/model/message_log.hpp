@@ -44,14 +44,15 @@ public:
     void clear();
     // Starts loading the slot a lookup under `hash` reads first.
     void prefetch(std::uint64_t hash) const {
-        if (slots_.empty()) return;
-        const Slot* slot = &slots_[hash & (slots_.size() - 1)];
+        if (!slots_.empty()) prefetch_line(&slots_[hash & (slots_.size() - 1)]);
+    }
+    static void prefetch_line(const void* at) {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-        // GCC 12 drops __builtin_prefetch (and _mm_prefetch) of this address; the instruction
+        // GCC 12 drops __builtin_prefetch (and _mm_prefetch) of such addresses; the instruction
         // written out stays.
-        asm volatile("prefetcht0 %0" : : "m"(*reinterpret_cast<const char*>(slot)));
+        asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(at)));
 #else
-        __builtin_prefetch(slot);
+        __builtin_prefetch(at);
 #endif
     }
     std::size_t held_bytes() const { return slots_.capacity() * sizeof(Slot); }
@@ -88,12 +89,15 @@ public:
     LogMessage* find(std::string_view msgid);
     const LogMessage* find(std::string_view msgid) const;
 
-    // A hint that a message with this msgid comes next: its index slot is loaded meanwhile.
-    // The slot is rarely in cache once the logs grow, and the work before the insert can
-    // hide the wait. Returns the msgid's hash for insert.
+    // A hint that a message with this msgid comes next: its index slot is loaded meanwhile,
+    // and in a full log the slot of the message it will push out. The slots are rarely in
+    // cache once the logs grow, and the work before the insert can hide the wait. Returns the
+    // msgid's hash for insert.
     std::uint64_t prefetch(std::string_view msgid) const {
         const std::uint64_t hash = MsgidIndex::hash(msgid);
         by_msgid.prefetch(hash);
+        if (messages.size() >= retention && messages.begin()->has_msgid())
+            by_msgid.prefetch(MessageMap::id_hash(*messages.begin()));
         return hash;
     }
 

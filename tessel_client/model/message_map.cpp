@@ -102,6 +102,7 @@ LogMessage* MessageMap::make_entry(const MessageView& m, std::uint64_t id_hash) 
     entry->own = m.own;
     entry->redacted = m.redacted;
     entry->kind_ = m.kind;
+    entry->texts_size_ = static_cast<std::uint16_t>(std::min<std::size_t>(total, LogMessage::kLongTexts));
     entry->present_ = static_cast<std::uint8_t>((m.msgid ? LogMessage::kMsgid : 0) | (m.account ? LogMessage::kAccount : 0) |
                                                 (m.reply_to ? LogMessage::kReplyTo : 0));
     return entry;
