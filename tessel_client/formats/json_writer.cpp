@@ -7,6 +7,9 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tessel {
 namespace {
@@ -25,32 +28,46 @@ constexpr std::array<char, 256> kEscape = [] {
     return t;
 }();
 
+// The first byte at or after `i` that needs an escape, or text.size(). Sixteen at a time:
+// most texts have none, and a snapshot is mostly message texts.
+std::size_t next_escape(std::string_view text, std::size_t i) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i control = _mm_set1_epi8(0x1f);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                                         _mm_cmpeq_epi8(_mm_max_epu8(v, control), control));  // v <= 0x1f
+        if (const int m = _mm_movemask_epi8(hit)) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(m)));
+    }
+#endif
+    while (i < n && kEscape[static_cast<unsigned char>(p[i])] == 0) ++i;
+    return i;
+}
+
 }  // namespace
 
 void write_json_text(std::string_view text, std::string& out) {
     static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    const char* run = p;
-    while (p != end) {
-        const char esc = kEscape[static_cast<unsigned char>(*p)];
-        if (esc == 0) {
-            ++p;
-            continue;
-        }
-        out.append(run, static_cast<std::size_t>(p - run));
+    std::size_t run = 0;
+    for (std::size_t i = next_escape(text, 0); i < text.size(); i = next_escape(text, run)) {
+        out.append(text.data() + run, i - run);
+        const auto c = static_cast<unsigned char>(text[i]);
+        const char esc = kEscape[c];
         if (esc == 'u') {
-            const auto c = static_cast<unsigned char>(*p);
             const char seq[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
             out.append(seq, 6);
         } else {
             const char seq[2] = {'\\', esc};
             out.append(seq, 2);
         }
-        run = ++p;
+        run = i + 1;
     }
-    out.append(run, static_cast<std::size_t>(end - run));
+    out.append(text.data() + run, text.size() - run);
     out += '"';
 }
 
