@@ -108,7 +108,7 @@ std::uint64_t MsgidIndex::hash(std::string_view msgid) {
 void MsgidIndex::insert(std::uint64_t hash, Entry* entry) {
     if ((size_ + 1) * 4 > slots_.size() * 3) {
         std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 4 : old.size() * 2, Slot{});
+        slots_.assign(old.empty() ? 2 : old.size() * 2, Slot{});
         const std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
             if (slot.hash == 0) continue;

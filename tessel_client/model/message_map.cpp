@@ -38,7 +38,6 @@ MessageMap::MessageMap(MessageMap&& other) noexcept
       size_(std::exchange(other.size_, 0)), records_(std::move(other.records_)), texts_(std::move(other.texts_)),
       extras_(std::move(other.extras_)) {
     other.chunks_.clear();
-    other.extras_.clear();
 }
 
 MessageMap& MessageMap::operator=(const MessageMap& other) {
@@ -58,7 +57,6 @@ MessageMap& MessageMap::operator=(MessageMap&& other) noexcept {
         texts_ = std::move(other.texts_);
         extras_ = std::move(other.extras_);
         other.chunks_.clear();
-        other.extras_.clear();
     }
     return *this;
 }
@@ -67,7 +65,7 @@ void MessageMap::clear() {
     chunks_.clear();
     spare_slots_ = {};
     size_ = 0;
-    extras_.clear();
+    extras_.reset();
     records_.clear();
     texts_.clear();
 }
@@ -109,7 +107,7 @@ LogMessage* MessageMap::make_entry(const MessageView& m, std::uint64_t id_hash) 
 }
 
 void MessageMap::free_entry(LogMessage* entry) noexcept {
-    if (entry->present_ & LogMessage::kHasExtras) extras_.erase(entry);
+    if (entry->present_ & LogMessage::kHasExtras) extras_->erase(entry);
     texts_.release(entry->block_, entry->texts_size());
     records_.deallocate(entry);
 }
@@ -262,21 +260,22 @@ void MessageMap::compact_texts() {
 
 const MessageExtras* MessageMap::extras(const LogMessage& message) const {
     if ((message.present_ & LogMessage::kHasExtras) == 0) return nullptr;
-    auto it = extras_.find(&message);
-    return it == extras_.end() ? nullptr : &it->second;
+    auto it = extras_->find(&message);
+    return it == extras_->end() ? nullptr : &it->second;
 }
 
 MessageExtras& MessageMap::extras_for(LogMessage& message) {
-    MessageExtras& extras = extras_[&message];
+    if (!extras_) extras_ = std::make_unique<ExtrasMap>();
+    MessageExtras& extras = (*extras_)[&message];
     message.present_ |= LogMessage::kHasExtras;
     return extras;
 }
 
 void MessageMap::drop_extras_if_empty(LogMessage& message) {
     if ((message.present_ & LogMessage::kHasExtras) == 0) return;
-    auto it = extras_.find(&message);
-    if (it != extras_.end() && !it->second.empty()) return;
-    if (it != extras_.end()) extras_.erase(it);
+    auto it = extras_->find(&message);
+    if (it != extras_->end() && !it->second.empty()) return;
+    if (it != extras_->end()) extras_->erase(it);
     message.present_ &= static_cast<std::uint8_t>(~LogMessage::kHasExtras);
 }
 

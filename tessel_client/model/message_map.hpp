@@ -164,7 +164,8 @@ private:
     std::size_t size_ = 0;
     RecordPool<LogMessage> records_;
     TextArena texts_;
-    std::unordered_map<const LogMessage*, MessageExtras> extras_;
+    using ExtrasMap = std::unordered_map<const LogMessage*, MessageExtras>;
+    std::unique_ptr<ExtrasMap> extras_;  // made with the first extras
 
     // The position of the first key not less than `key`, as (chunk, slot).
     std::pair<std::size_t, std::size_t> locate(const MessageKey& key) const;

@@ -11,7 +11,6 @@
 #include <new>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -32,7 +31,7 @@ class RecordPool {
     static_assert(std::is_trivially_destructible_v<T>);
 
 public:
-    static constexpr std::size_t kFirstSlab = 2;  // records
+    static constexpr std::size_t kFirstSlab = 1;  // records
     static constexpr std::size_t kMaxSlab = 256;
 
     RecordPool() = default;
@@ -42,7 +41,7 @@ public:
     RecordPool& operator=(RecordPool&& other) noexcept {
         if (this != &other) {
             clear();
-            slabs_ = std::exchange(other.slabs_, {});
+            slabs_ = std::exchange(other.slabs_, nullptr);
             free_ = std::exchange(other.free_, nullptr);
             cursor_ = std::exchange(other.cursor_, nullptr);
             end_ = std::exchange(other.end_, nullptr);
@@ -59,11 +58,14 @@ public:
             return slot;
         }
         if (cursor_ == end_) {
-            const std::size_t count = slabs_.empty() ? kFirstSlab : std::min(kMaxSlab, slabs_.back().second * 2);
-            slabs_.reserve(slabs_.size() + 1);  // before the slab: nothing leaks if this throws
-            cursor_ = new Slot[count];
+            const std::size_t count = slabs_ == nullptr ? kFirstSlab : std::min(kMaxSlab, slabs_->count * 2);
+            // One allocation: the slab's header, then its records.
+            auto* slab = static_cast<Slab*>(::operator new(sizeof(Slab) + count * sizeof(Slot)));
+            slab->next = slabs_;
+            slab->count = count;
+            slabs_ = slab;
+            cursor_ = reinterpret_cast<Slot*>(slab + 1);
             end_ = cursor_ + count;
-            slabs_.emplace_back(cursor_, count);
         }
         return cursor_++;
     }
@@ -74,18 +76,19 @@ public:
         poison(slot);
     }
     void clear() noexcept {
-        for (auto [slab, count] : slabs_) {
-            for (std::size_t i = 0; i < count; ++i) unpoison(slab + i);
-            delete[] slab;
+        while (Slab* slab = slabs_) {
+            slabs_ = slab->next;
+            auto* slots = reinterpret_cast<Slot*>(slab + 1);
+            for (std::size_t i = 0; i < slab->count; ++i) unpoison(slots + i);
+            ::operator delete(slab);
         }
-        slabs_.clear();
         free_ = cursor_ = end_ = nullptr;
     }
 
     std::size_t held_bytes() const {
-        std::size_t records = 0;
-        for (const auto& slab : slabs_) records += slab.second;
-        return records * sizeof(Slot);
+        std::size_t bytes = 0;
+        for (const Slab* slab = slabs_; slab != nullptr; slab = slab->next) bytes += sizeof(Slab) + slab->count * sizeof(Slot);
+        return bytes;
     }
 
 private:
@@ -93,7 +96,11 @@ private:
         Slot* next;
         alignas(T) unsigned char storage[sizeof(T)];
     };
-    std::vector<std::pair<Slot*, std::size_t>> slabs_;
+    struct alignas(alignof(Slot)) Slab {
+        Slab* next;
+        std::size_t count;
+    };
+    Slab* slabs_ = nullptr;  // newest first
     Slot* free_ = nullptr;
     Slot* cursor_ = nullptr;  // unused records of the newest slab
     Slot* end_ = nullptr;

@@ -45,16 +45,17 @@ public:
 private:
     static constexpr std::uint32_t kNone = 0xffffffffu;
     struct Block {
-        char* data = nullptr;  // null: a free index
-        std::size_t size = 0;
-        std::size_t used = 0;
-        std::size_t live = 0;  // bytes of runs not yet released
+        char* data = nullptr;  // null: a free index, `next_free` the next one
+        std::uint32_t size = 0;
+        std::uint32_t used = 0;
+        std::uint32_t live = 0;  // bytes of runs not yet released
+        std::uint32_t next_free = kNone;
     };
     std::vector<Block> blocks_;
-    std::vector<std::uint32_t> free_indexes_;
-    std::uint32_t current_ = kNone;  // the block runs are bumped into
-    char* spare_ = nullptr;          // an emptied block of kMaxBlock bytes, for the next one
-    std::size_t last_size_ = 0;      // size of the newest block, which the next one doubles
+    std::uint32_t free_index_ = kNone;  // first free index of blocks_
+    std::uint32_t current_ = kNone;     // the block runs are bumped into
+    std::uint32_t last_size_ = 0;       // size of the newest block, which the next one doubles
+    char* spare_ = nullptr;             // an emptied block of kMaxBlock bytes, for the next one
     std::size_t live_ = 0;
     std::size_t held_ = 0;
 

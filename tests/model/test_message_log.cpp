@@ -147,7 +147,7 @@ TEST(MessageLog, LogFilledByHandStillDeduplicates) {
 // The index on its own, with hashes chosen to pile into one run of slots and to wrap around
 // the end of the table: erasing from the middle of a run must leave every other key findable.
 TEST(MsgidIndex, CollidingAndWrappingRunsSurviveErasure) {
-    const std::uint64_t last = 15;  // the last slot of the initial 16-slot table
+    const std::uint64_t last = 15;  // the last slot of the 16-slot table that eight entries fill
     const std::uint64_t hashes[] = {last, last + 16, last + 32, 14, 1, 16 + 1, last, 2};
     std::vector<MsgidIndex::Entry> entries(1001);
     for (std::uint64_t i = 0; i < entries.size(); ++i) entries[i].key = MessageKey{i, i};
