@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/json_output.hpp"
 #include "tessel_client/engine/engine.hpp"
 #include "tessel_client/formats/command_json.hpp"
 #include "tessel_client/formats/event_json.hpp"
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(line->ends_with("\r\n"));
         FUZZ_CHECK(line->find_first_of(std::string_view("\r\n\0", 3)) == line->size() - 2);
     }
-    events_to_json(engine.poll_events());
-    model_to_json(engine.model);
+    fuzz::check_json_output(events_to_json(engine.poll_events()));
+    fuzz::check_json_output(model_to_json(engine.model));
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/json_output.hpp"
 #include "fuzz/scram_budget.hpp"
 #include "tessel_client/engine/base64.hpp"
 #include "tessel_client/engine/engine.hpp"
@@ -88,6 +89,8 @@ public:
             const std::uint64_t span = (r & 15) < 8 ? 3 : (r & 15) < 14 ? 64 : 1024;
             const std::size_t n = std::min<std::size_t>(bytes.size(), 1 + (r >> 4) % span);
             engine_.handle_bytes(bytes.substr(0, n));
+            // At most one partial line waits between calls, and never a given-up one.
+            FUZZ_CHECK(engine_.recv_buf.size() < kMaxLineBytes);
             bytes.remove_prefix(n);
         }
     }
@@ -123,7 +126,9 @@ public:
             transcript_ += *line;
         }
         const std::vector<Event> events = engine_.poll_events();
-        transcript_ += events_to_json(events);
+        const std::string json = events_to_json(events);
+        fuzz::check_json_output(json);
+        transcript_ += json;
         const auto deadline = engine_.poll_timeout();
         transcript_ += deadline ? std::to_string(*deadline) : "none";
         transcript_ += '\n';
@@ -131,7 +136,9 @@ public:
 
     void finish() {
         drain();
-        transcript_ += model_to_json(engine_.model);
+        const std::string json = model_to_json(engine_.model);
+        fuzz::check_json_output(json);
+        transcript_ += json;
         transcript_ += std::to_string(engine_.malformed_lines);
     }
 
