@@ -36,7 +36,11 @@ def main():
 
     path = args.transcript or os.path.join(args.build, f"bench_transcript_{args.lines}.txt")
     if not os.path.exists(path):
-        maker = os.path.join(ROOT, "..", "shared", "bench", "make_transcript.py")
+        # shared/ lies beside the checkout, or beside the folder of worktrees.
+        shared = os.environ.get("TESSEL_SHARED_DIR") or next(
+            (p for p in (os.path.join(ROOT, "..", "shared"), os.path.join(ROOT, "..", "..", "shared"))
+             if os.path.isdir(p)), os.path.join(ROOT, "..", "shared"))
+        maker = os.path.join(shared, "bench", "make_transcript.py")
         subprocess.run(["/usr/bin/python3", maker, path, "--lines", str(args.lines)], check=True,
                        stderr=subprocess.DEVNULL)
     with open(path, "rb") as f:

@@ -15,6 +15,7 @@
 #include "tessel_client_py/docs.hpp"
 #include "tessel_client_py/frame.hpp"
 #include "tessel_client_py/json_bridge.hpp"
+#include "tessel_client_py/snapshot.hpp"
 
 namespace tessel::py {
 
@@ -200,25 +201,38 @@ PyObject* poll_events(PyObject* self) {
     ClientObject& client = client_of(self);
     ExclusiveBorrow borrow(client.borrow);
     if (!borrow) return nullptr;
+    std::vector<Event> events;
+    {
+        LockRelease unlocked;
+        events = client.engine.poll_events();
+    }
+    bool standard = false;
+    PyRef loads(json_loads_function(standard));
+    if (!loads) return nullptr;
+    if (standard) return events_object(events, loads.get());
     std::string text;
     {
         LockRelease unlocked;
-        std::vector<Event> events = client.engine.poll_events();
         text = events_to_json(events);
     }
-    return json_loads(text);
+    return json_loads(loads.get(), text);
 }
 
 PyObject* model(PyObject* self) {
     ClientObject& client = client_of(self);
     SharedBorrow borrow(client.borrow);
     if (!borrow) return nullptr;
+    bool standard = false;
+    PyRef loads(json_loads_function(standard));
+    if (!loads) return nullptr;
+    // Built with the lock held, as json.loads would build it from the text.
+    if (standard) return model_object(client.engine.model);
     std::string text;
     {
         LockRelease unlocked;
         text = model_to_json(client.engine.model);
     }
-    return json_loads(text);
+    return json_loads(loads.get(), text);
 }
 
 // ---- Type ---------------------------------------------------------------------------------------

@@ -13,7 +13,12 @@ namespace tessel::py {
 // host's exception set, unchanged.
 bool json_text_of(PyObject* value, std::string& out);
 
-// json.loads of the text; a new reference, or null with the host's exception set.
-PyObject* json_loads(std::string_view text);
+// The host's json.loads, looked up anew; `standard` tells whether it is the json module's own
+// function, whose results the binding may build itself. A new reference, or null with the
+// host's exception set.
+PyObject* json_loads_function(bool& standard);
+
+// loads(text), the text given as a str; a new reference, or null with the host's exception set.
+PyObject* json_loads(PyObject* loads, std::string_view text);
 
 }  // namespace tessel::py

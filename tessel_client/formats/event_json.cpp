@@ -25,6 +25,9 @@ constexpr std::array<std::string_view, 13> kChangeTypes = {
     "message_reacted",     "message_redacted", "metadata_changed", "whois_received",
     "channel_renamed"};
 
+static_assert(kEventTypes.size() == std::variant_size_v<decltype(Event::value)>);
+static_assert(kChangeTypes.size() == std::variant_size_v<decltype(Change::value)>);
+
 template <class Out>
 void type_member(std::string_view word, Out& out) {
     out += "{\"type\":\"";
@@ -192,6 +195,9 @@ std::string_view reply_severity_word(ReplySeverity severity) {
     const auto i = static_cast<std::size_t>(severity);
     return i < kSeverityWords.size() ? kSeverityWords[i] : kSeverityWords[0];
 }
+
+std::string_view event_type_word(std::size_t index) { return kEventTypes[index]; }
+std::string_view change_type_word(std::size_t index) { return kChangeTypes[index]; }
 
 void message_key_to_json(const MessageKey& key, std::string& out) { write_message_key(key, out); }
 

@@ -15,6 +15,9 @@ namespace tessel {
 std::string events_to_json(std::span<const Event> events);
 // Appends one event's object.
 void event_to_json(const Event& event, std::string& out);
+// The "type" words of an event and of a model change, by variant index.
+std::string_view event_type_word(std::size_t index);
+std::string_view change_type_word(std::size_t index);
 // Appends {"time_ms":..,"seq":..}.
 void message_key_to_json(const MessageKey& key, std::string& out);
 template <class Out>

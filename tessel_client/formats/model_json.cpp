@@ -13,8 +13,8 @@
 namespace tessel {
 namespace {
 
-constexpr std::array<std::string_view, 11> kKindWords = {"privmsg", "notice", "ctcp",  "tagmsg", "join", "part",
-                                                         "quit",    "kick",   "nick", "topic",  "mode"};
+constexpr std::array<std::string_view, std::variant_size_v<MessageKind::Value>> kKindWords = {
+    "privmsg", "notice", "ctcp", "tagmsg", "join", "part", "quit", "kick", "nick", "topic", "mode"};
 
 // Maps keyed by text: "{" key ":" value, ... "}" in key order (std::less on bytes).
 template <class Map, class Out, class WriteValue>
@@ -57,6 +57,37 @@ void retention_to(std::uint64_t retention, Out& out) {
 template <class Out>
 void write_message(const LogMessage& m, const MessageExtras* extras, Out& out);
 
+}  // namespace
+
+std::vector<std::pair<std::string_view, const LogMessage*>> msgids_in_order(const MessageLog& log) {
+    // Sorted by their first eight bytes as a number first: msgids nearly always differ there.
+    struct Id {
+        std::uint64_t prefix;
+        std::string_view id;
+        const LogMessage* message;
+    };
+    std::vector<Id> ids;
+    ids.reserve(log.by_msgid.size());
+    for (const LogMessage& message : log.messages) {
+        if (auto id = message.msgid()) {
+            unsigned char head[8] = {};
+            std::memcpy(head, id->data(), std::min<std::size_t>(8, id->size()));
+            std::uint64_t prefix = 0;
+            for (unsigned char byte : head) prefix = prefix << 8 | byte;
+            ids.push_back(Id{prefix, *id, &message});
+        }
+    }
+    std::sort(ids.begin(), ids.end(), [](const Id& a, const Id& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : a.id < b.id;
+    });
+    std::vector<std::pair<std::string_view, const LogMessage*>> order;
+    order.reserve(ids.size());
+    for (const Id& id : ids) order.emplace_back(id.id, id.message);
+    return order;
+}
+
+namespace {
+
 template <class Out>
 void log_to(const MessageLog& log, Out& out) {
     out += "{\"messages\":[";
@@ -81,27 +112,7 @@ void log_to(const MessageLog& log, Out& out) {
         for (const LogMessage& message : log.messages)
             if (auto id = message.msgid()) write_id(*id, message.key);
     } else {
-        // Sorted by their first eight bytes as a number first: msgids nearly always differ there.
-        struct Id {
-            std::uint64_t prefix;
-            std::string_view id;
-            const LogMessage* message;
-        };
-        std::vector<Id> ids;
-        ids.reserve(log.by_msgid.size());
-        for (const LogMessage& message : log.messages) {
-            if (auto id = message.msgid()) {
-                unsigned char head[8] = {};
-                std::memcpy(head, id->data(), std::min<std::size_t>(8, id->size()));
-                std::uint64_t prefix = 0;
-                for (unsigned char byte : head) prefix = prefix << 8 | byte;
-                ids.push_back(Id{prefix, *id, &message});
-            }
-        }
-        std::sort(ids.begin(), ids.end(), [](const Id& a, const Id& b) {
-            return a.prefix != b.prefix ? a.prefix < b.prefix : a.id < b.id;
-        });
-        for (const Id& id : ids) write_id(id.id, id.message->key);
+        for (const auto& [id, message] : msgids_in_order(log)) write_id(id, message->key);
     }
     out += '}';
     retention_to(log.retention, out);
@@ -319,8 +330,9 @@ void write_model(const Model& model, Out& out) {
     out += '}';
 }
 
-
 }  // namespace
+
+std::string_view message_kind_word(std::size_t kind) { return kKindWords[kind]; }
 
 void metadata_to_json(const TextMap& metadata, std::string& out) { metadata_to(metadata, out); }
 void typing_to_json(const FoldedSet& typing, std::string& out) { typing_to(typing, out); }

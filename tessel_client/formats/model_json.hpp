@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "tessel_client/model/model.hpp"
 
@@ -13,6 +15,12 @@ namespace tessel {
 std::string model_to_json(const Model& model);
 // Appends the object of one message log: messages oldest first, msgid index, retention.
 void message_log_to_json(const MessageLog& log, std::string& out);
+
+// The stored msgids of a log in the snapshot's order (by bytes), each with its message.
+std::vector<std::pair<std::string_view, const LogMessage*>> msgids_in_order(const MessageLog& log);
+
+// The "type" word of a message kind (an index into MessageKind::Value).
+std::string_view message_kind_word(std::size_t kind);
 
 // Field writers used throughout the snapshot.
 void metadata_to_json(const TextMap& metadata, std::string& out);  // object of strings
