@@ -1,10 +1,14 @@
 // Framing of received bytes into lines, the keepalive and label steps, and the dispatch of
 // each message to the one place that handles it.
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "tessel_client/engine/ascii.hpp"
 #include "tessel_client/engine/engine.hpp"
+#include "tessel_client/protocol/command_word.hpp"
 #include "tessel_client/protocol/utf8.hpp"
 
 namespace tessel {
@@ -178,16 +182,40 @@ void Engine::dispatch(IrcMessage& message) {
         {"BATCH", 0, Short::Drop, nullptr, &Engine::handle_batch},
     };
 
+    // Rows are told apart by the numbers of their words, and most lines (chat, joins, quits)
+    // match no row: one search among the sorted numbers rules them out.
+    static constexpr auto kRouteNumbers = [] {
+        std::array<std::uint64_t, std::size(kRoutes)> numbers{};
+        for (std::size_t i = 0; i < numbers.size(); ++i) numbers[i] = word_number(kRoutes[i].word);
+        return numbers;
+    }();
+    static constexpr auto kSortedNumbers = [] {
+        auto numbers = kRouteNumbers;
+        std::sort(numbers.begin(), numbers.end());
+        return numbers;
+    }();
+    static_assert([] {
+        for (const Route& route : kRoutes)
+            for (const char c : route.word)
+                if (c >= 'a' && c <= 'z') return false;
+        return true;
+    }(), "route words are matched in upper case");
+
     const std::string& word = message.command;
-    for (const Route& route : kRoutes) {
-        if (!ascii_iequal(word, route.word)) continue;
-        if (message.params.size() < route.min_params) {
-            if (route.short_lines == Short::Drop) return;
-            continue;
+    const std::uint64_t number = upper_word_number(word);
+    if (std::binary_search(kSortedNumbers.begin(), kSortedNumbers.end(), number)) {
+        for (std::size_t i = 0; i < std::size(kRoutes); ++i) {
+            if (kRouteNumbers[i] != number) continue;
+            const Route& route = kRoutes[i];
+            if (route.word.size() > 8 ? !ascii_iequal(word, route.word) : word.size() != route.word.size()) continue;
+            if (message.params.size() < route.min_params) {
+                if (route.short_lines == Short::Drop) return;
+                continue;
+            }
+            if (route.when && !route.when(message)) continue;
+            if (route.handle) (this->*route.handle)(message);
+            return;
         }
-        if (route.when && !route.when(message)) continue;
-        if (route.handle) (this->*route.handle)(message);
-        return;
     }
 
     if (batches.empty()) {  // nothing to collect into: spare the message a round trip

@@ -9,6 +9,7 @@
 #include "tessel_client/model/user_state.hpp"
 #include "tessel_client/model/who.hpp"
 #include "tessel_client/model/whois.hpp"
+#include "tessel_client/protocol/command_word.hpp"
 
 namespace tessel {
 
@@ -237,16 +238,6 @@ constexpr bool routes_sorted() {
 }
 static_assert(routes_sorted(), "kRoutes must stay sorted by word");
 
-// A word of at most eight bytes as one number whose order is the words' byte order (the
-// shorter word is padded with zero bytes), so the lookup compares integers instead of
-// calling memcmp at every step. Words that differ only by trailing NULs share a number; the
-// length check after the search tells them apart.
-constexpr std::uint64_t word_number(std::string_view word) {
-    std::uint64_t n = 0;
-    for (std::size_t i = 0; i < 8; ++i) n = (n << 8) | (i < word.size() ? static_cast<unsigned char>(word[i]) : 0u);
-    return n;
-}
-
 constexpr auto kRouteNumbers = [] {
     std::array<std::uint64_t, kRoutes.size()> numbers{};
     for (std::size_t i = 0; i < kRoutes.size(); ++i) numbers[i] = word_number(kRoutes[i].word);
@@ -266,17 +257,12 @@ void reduce_message_into(ReduceContext& ctx, const IrcMessage& message, std::vec
     out.clear();
     const std::string& command = message.command;
     if (command.size() < 3 || command.size() > 8) return;
-    char buffer[8];
-    for (std::size_t i = 0; i < command.size(); ++i) {
-        const char c = command[i];
-        buffer[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    const std::string_view word(buffer, command.size());
-    const std::uint64_t number = word_number(word);
+    const std::uint64_t number = upper_word_number(command);
     const auto found = std::lower_bound(kRouteNumbers.begin(), kRouteNumbers.end(), number);
     if (found == kRouteNumbers.end() || *found != number) return;
     const Route* route = &kRoutes[static_cast<std::size_t>(found - kRouteNumbers.begin())];
-    if (route->word.size() != word.size()) return;
+    if (route->word.size() != command.size()) return;
+    const std::string_view word = route->word;  // the word in upper case, as the handlers take it
     if (ctx.historical && !route->replayed) return;
     if (message.params.size() < route->min_params) return;
     const Model::UpdateScope scope(ctx.model);
