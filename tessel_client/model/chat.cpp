@@ -7,6 +7,8 @@
 #include <limits>
 #include <memory>
 #include <tuple>
+#include <type_traits>
+#include <variant>
 
 #include "tessel_client/protocol/byte_scan.hpp"
 #include "tessel_client/protocol/ctcp.hpp"
@@ -50,8 +52,14 @@ std::optional<std::string_view> reply_msgid(const std::vector<Tag>& tags) {
     return find_tag(tags, "+draft/reply");
 }
 
-void added(Changes& out, std::string target, MessageKey key) {
-    out.push_back(Change{Change::MessageAdded{std::move(target), key}});
+// Built in its place in `out`: every stored message reports one, and a change moved in would
+// go through the variant's move twice (out of a temporary, then its destruction).
+void added(Changes& out, std::string_view target, MessageKey key) {
+    static_assert(std::is_same_v<std::variant_alternative_t<0, decltype(Change::value)>, Change::MessageAdded>,
+                  "a new Change starts out as a MessageAdded");
+    auto& change = std::get<Change::MessageAdded>(out.emplace_back().value);
+    change.target.assign(target.data(), target.size());
+    change.key = key;
 }
 
 void bump(std::uint32_t& counter) {
@@ -266,7 +274,7 @@ void store_message(ReduceContext& ctx, const IrcMessage& m, std::string_view com
             bump(channel->second.unread);
             if (mention) bump(channel->second.mentions);
         }
-        added(out, std::string(stripped), msg.key);
+        added(out, stripped, msg.key);
         return;
     }
 
