@@ -52,13 +52,16 @@ class ChildServer:
         self.process = None
         self.output_path = os.path.join(workdir, f"{name}.out")
 
-    def start(self, timeout=10.0):
+    def spawn(self):
         output = open(self.output_path, "ab")
         try:
             self.process = subprocess.Popen(self.argv, cwd=self.workdir, stdin=subprocess.DEVNULL,
                                             stdout=output, stderr=subprocess.STDOUT, start_new_session=True)
         finally:
             output.close()
+
+    def start(self, timeout=10.0):
+        self.spawn()
         self.wait_listening(timeout)
         return self
 
@@ -135,12 +138,7 @@ class AthemeServer(ChildServer):
     """Atheme listens on nothing: it is up once its services are seen on the IRC server."""
 
     def start(self, timeout=10.0, irc_port=None):
-        output = open(self.output_path, "ab")
-        try:
-            self.process = subprocess.Popen(self.argv, cwd=self.workdir, stdin=subprocess.DEVNULL,
-                                            stdout=output, stderr=subprocess.STDOUT, start_new_session=True)
-        finally:
-            output.close()
+        self.spawn()
         if irc_port:
             self.wait_linked(irc_port, timeout)
         return self
