@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -54,19 +55,17 @@ constexpr std::size_t kKindCount = std::variant_size_v<MessageKind::Value>;
 constexpr std::size_t kEventCount = std::variant_size_v<decltype(Event::value)>;
 constexpr std::size_t kChangeCount = std::variant_size_v<decltype(Change::value)>;
 
-// The members of a stored message, in the order the snapshot writes them.
-constexpr Key kMessageMembers[] = {kKey, kMsgid, kSender, kKind, kText, kAccount, kHistorical,
-                                   kOwn, kReplyTo, kReactions, kLinkPreview, kRedacted};
-
 struct Names {
     std::array<PyObject*, kKeyCount> keys{};
-    // The "type" words of message kinds, events and changes: repeated in every message and event.
-    std::array<PyObject*, kKindCount> kinds{};
+    // The "type" words of events and changes: one of them in every event.
     std::array<PyObject*, kEventCount> events{};
     std::array<PyObject*, kChangeCount> changes{};
-    // A message dict with every member set to None: copying it makes a dict of the right size
-    // with its members in order, cheaper than growing a new one member by member.
-    PyObject* message_shape = nullptr;
+    // Dicts that copies are made from: the members in order, each holding its most common
+    // value. A copy is a dict of the right size with its members in place, cheaper than growing
+    // a new one member by member, and only the members that differ are set.
+    PyObject* message_shape = nullptr;             // the members of a stored message
+    PyObject* key_shape = nullptr;                 // {"time_ms", "seq"}
+    std::array<PyObject*, kKindCount> kind_shapes{};  // {"type": word} and the kind's own member
 };
 
 Names g_names;
@@ -79,24 +78,56 @@ bool intern_into(PyObject*& slot, std::string_view word) {
     return slot != nullptr;
 }
 
+// The member a message kind has besides "type" (kKeyCount for none).
+Key kind_member(std::size_t kind) {
+    if (kind == message_kind_index<MessageKind::Ctcp>) return kCommand;
+    if (kind == message_kind_index<MessageKind::Kick>) return kTarget;
+    if (kind == message_kind_index<MessageKind::Nick>) return kNewNick;
+    return kKeyCount;
+}
+
+struct ShapeMember {
+    Key key;
+    PyObject* value;  // borrowed
+};
+
+bool shape_into(PyObject*& slot, std::initializer_list<ShapeMember> members) {
+    if (slot) return true;
+    PyRef shape(PyDict_New());
+    if (!shape) return false;
+    for (const ShapeMember& m : members)
+        if (PyDict_SetItem(shape.get(), g_names.keys[m.key], m.value) < 0) return false;
+    slot = shape.release();
+    return true;
+}
+
 // False with MemoryError set; what was made stays for the next try.
 bool names_ready() {
     if (g_names_ready) return true;
     Names& n = g_names;
     for (std::size_t i = 0; i < kKeyCount; ++i)
         if (!intern_into(n.keys[i], kKeyNames[i])) return false;
-    for (std::size_t i = 0; i < kKindCount; ++i)
-        if (!intern_into(n.kinds[i], message_kind_word(i))) return false;
     for (std::size_t i = 0; i < kEventCount; ++i)
         if (!intern_into(n.events[i], event_type_word(i))) return false;
     for (std::size_t i = 0; i < kChangeCount; ++i)
         if (!intern_into(n.changes[i], change_type_word(i))) return false;
-    if (!n.message_shape) {
-        PyRef shape(PyDict_New());
-        if (!shape) return false;
-        for (Key key : kMessageMembers)
-            if (PyDict_SetItem(shape.get(), n.keys[key], Py_None) < 0) return false;
-        n.message_shape = shape.release();
+    if (!shape_into(n.message_shape, {{kKey, Py_None}, {kMsgid, Py_None}, {kSender, Py_None}, {kKind, Py_None},
+                                      {kText, Py_None}, {kAccount, Py_None}, {kHistorical, Py_False},
+                                      {kOwn, Py_False}, {kReplyTo, Py_None}, {kReactions, Py_None},
+                                      {kLinkPreview, Py_None}, {kRedacted, Py_False}}) ||
+        !shape_into(n.key_shape, {{kTimeMs, Py_None}, {kSeq, Py_None}}))
+        return false;
+    for (std::size_t i = 0; i < kKindCount; ++i) {
+        PyRef word;
+        if (!n.kind_shapes[i]) {
+            const std::string_view w = message_kind_word(i);
+            word.reset(PyUnicode_FromStringAndSize(w.data(), static_cast<Py_ssize_t>(w.size())));
+            if (!word) return false;
+        }
+        const Key own = kind_member(i);
+        const bool made = own == kKeyCount ? shape_into(n.kind_shapes[i], {{kType, word.get()}})
+                                           : shape_into(n.kind_shapes[i], {{kType, word.get()}, {own, Py_None}});
+        if (!made) return false;
     }
     g_names_ready = true;
     return true;
@@ -189,32 +220,52 @@ PyObject* typing(const FoldedSet& set) {
 // ---- Model records --------------------------------------------------------------------------
 
 PyObject* message_key(const MessageKey& key) {
-    Record r;
+    Record r(g_names.key_shape);
     if (!(r && r.set(kTimeMs, number(key.time_ms)) && r.set(kSeq, number(key.seq)))) return nullptr;
     return r.release();
 }
 
 PyObject* message_kind(std::size_t kind, std::string_view kind_text) {
-    Record r;
-    if (!(r && r.set(kType, word(g_names.kinds[kind])))) return nullptr;
-    bool ok = true;
-    if (kind == message_kind_index<MessageKind::Ctcp>)
-        ok = r.set(kCommand, text(kind_text));
-    else if (kind == message_kind_index<MessageKind::Kick>)
-        ok = r.set(kTarget, text(kind_text));
-    else if (kind == message_kind_index<MessageKind::Nick>)
-        ok = r.set(kNewNick, text(kind_text));
-    return ok ? r.release() : nullptr;
+    const Key own = kind_member(kind);
+    if (own == kKeyCount) return PyDict_Copy(g_names.kind_shapes[kind]);
+    Record r(g_names.kind_shapes[kind]);
+    if (!(r && r.set(own, text(kind_text)))) return nullptr;
+    return r.release();
 }
+
+// Texts that repeat within one result (senders, accounts, channel names) are made once: one
+// str serves every place, as an immutable value may. The views stay valid while the result is
+// built, the records being held still.
+class TextCache {
+public:
+    TextCache() = default;
+    TextCache(const TextCache&) = delete;
+    TextCache& operator=(const TextCache&) = delete;
+    ~TextCache() {
+        for (const auto& [view, made] : made_) Py_DECREF(made);
+    }
+    PyObject* operator()(std::string_view s) {
+        auto [at, fresh] = made_.try_emplace(s, nullptr);
+        if (fresh) {
+            at->second = text(s);
+            if (!at->second) {
+                made_.erase(at);
+                return nullptr;
+            }
+        }
+        return Py_NewRef(at->second);
+    }
+
+private:
+    std::unordered_map<std::string_view, PyObject*> made_;
+};
 
 PyObject* reactions(const MessageExtras* extras) {
     if (!extras) return PyDict_New();
     return map_of(extras->reactions, [](const std::vector<std::string>& nicks) { return text_list(nicks); });
 }
 
-PyObject* link_preview(const MessageExtras* extras) {
-    if (!extras || !extras->link_preview) return none();
-    const LinkPreview& p = *extras->link_preview;
+PyObject* link_preview(const LinkPreview& p) {
     Record r;
     if (!(r && r.set(kTitle, text(p.title)) && r.set(kSnippet, optional_text(p.snippet)) &&
           r.set(kImage, optional_text(p.image))))
@@ -222,36 +273,49 @@ PyObject* link_preview(const MessageExtras* extras) {
     return r.release();
 }
 
-PyObject* message(const LogMessage& stored, const MessageExtras* extras) {
+// What by_msgid reuses of a message: its msgid and key, borrowed from its dict.
+struct MadeMessage {
+    PyObject* msgid = nullptr;
+    PyObject* key = nullptr;
+};
+
+// Members holding the shape's value (None, false) are left as the copy has them.
+PyObject* message(const LogMessage& stored, const MessageExtras* extras, TextCache& cache, MadeMessage& made) {
     const MessageView m = stored.view();
     Record r(g_names.message_shape);
-    if (!(r && r.set(kKey, message_key(m.key)) && r.set(kMsgid, optional_text(m.msgid)) &&
-          r.set(kSender, text(m.sender)) && r.set(kKind, message_kind(m.kind, m.kind_text)) &&
-          r.set(kText, text(m.text)) && r.set(kAccount, optional_text(m.account)) &&
-          r.set(kHistorical, boolean(m.historical)) && r.set(kOwn, boolean(m.own)) &&
-          r.set(kReplyTo, optional_text(m.reply_to)) && r.set(kReactions, reactions(extras)) &&
-          r.set(kLinkPreview, link_preview(extras)) && r.set(kRedacted, boolean(m.redacted))))
-        return nullptr;
-    return r.release();
-}
-
-PyObject* by_msgid(const MessageLog& log) {
-    Record r;
     if (!r) return nullptr;
-    for (const auto& [id, stored] : msgids_in_order(log)) {
-        PyRef k(text(id));
-        if (!k || !r.set(k.get(), message_key(stored->key))) return nullptr;
-    }
+    PyRef key(message_key(m.key));
+    PyRef msgid(m.msgid ? text(*m.msgid) : none());
+    if (!key || !msgid) return nullptr;
+    made.key = key.get();
+    made.msgid = msgid.get();
+    if (!(r.set(kKey, key.release()) && (!m.msgid || r.set(kMsgid, msgid.release())) &&
+          r.set(kSender, cache(m.sender)) && r.set(kKind, message_kind(m.kind, m.kind_text)) &&
+          r.set(kText, text(m.text)) && (!m.account || r.set(kAccount, cache(*m.account))) &&
+          (!m.historical || r.set(kHistorical, boolean(true))) && (!m.own || r.set(kOwn, boolean(true))) &&
+          (!m.reply_to || r.set(kReplyTo, text(*m.reply_to))) && r.set(kReactions, reactions(extras)) &&
+          (!extras || !extras->link_preview || r.set(kLinkPreview, link_preview(*extras->link_preview))) &&
+          (!m.redacted || r.set(kRedacted, boolean(true)))))
+        return nullptr;
     return r.release();
 }
 
-PyObject* message_log(const MessageLog& log) {
-    PyObject* messages = list_of(log.messages, [&](const LogMessage& m) { return message(m, log.extras(m)); });
+PyObject* message_log(const MessageLog& log, TextCache& cache) {
+    std::vector<MadeMessage> made(log.messages.size());
+    std::size_t at = 0;
     Record r;
-    if (!(r && r.set(kMessages, messages) && r.set(kByMsgid, by_msgid(log)) &&
-          r.set(kRetention, number(log.retention)))) {
+    // The list is set first: it keeps the msgids and keys that by_msgid borrows alive.
+    if (!(r && r.set(kMessages, list_of(log.messages, [&](const LogMessage& m) {
+              return message(m, log.extras(m), cache, made[at++]);
+          }))))
         return nullptr;
+    Record ids;
+    if (!ids) return nullptr;
+    for (const MsgidOrder& entry : msgids_in_order(log)) {
+        const MadeMessage& m = made[entry.position];
+        if (!ids.set(m.msgid, PyDict_Copy(m.key))) return nullptr;
     }
+    if (!(r.set(kByMsgid, ids.release()) && r.set(kRetention, number(log.retention)))) return nullptr;
     return r.release();
 }
 
@@ -274,11 +338,11 @@ PyObject* member(const Member& m) {
     return r.release();
 }
 
-PyObject* channel(const Channel& c) {
+PyObject* channel(const Channel& c, TextCache& cache) {
     Record r;
     if (!(r && r.set(kName, text(c.name)) && r.set(kTopic, optional_text(c.topic)) &&
           r.set(kTopicBy, optional_text(c.topic_by)) && r.set(kModes, channel_modes(c.modes)) &&
-          r.set(kMembers, map_of(c.members, member)) && r.set(kLog, message_log(c.log)) &&
+          r.set(kMembers, map_of(c.members, member)) && r.set(kLog, message_log(c.log, cache)) &&
           r.set(kUnread, number(c.unread)) && r.set(kMentions, number(c.mentions)) &&
           r.set(kMetadata, metadata(c.metadata)) && r.set(kReadMarker, optional_text(c.read_marker)) &&
           r.set(kTyping, typing(c.typing)) &&
@@ -287,9 +351,9 @@ PyObject* channel(const Channel& c) {
     return r.release();
 }
 
-PyObject* conversation(const Conversation& c) {
+PyObject* conversation(const Conversation& c, TextCache& cache) {
     Record r;
-    if (!(r && r.set(kNick, text(c.nick)) && r.set(kLog, message_log(c.log)) && r.set(kUnread, number(c.unread)) &&
+    if (!(r && r.set(kNick, text(c.nick)) && r.set(kLog, message_log(c.log, cache)) && r.set(kUnread, number(c.unread)) &&
           r.set(kReadMarker, optional_text(c.read_marker)) && r.set(kTyping, typing(c.typing))))
         return nullptr;
     return r.release();
@@ -456,9 +520,10 @@ private:
 PyObject* model_object(const Model& model) {
     if (!names_ready()) return nullptr;
     CollectorPause paused;
+    TextCache cache;
     Record r;
-    if (!(r && r.set(kMe, own_user(model.me)) && r.set(kChannels, map_of(model.channels, channel)) &&
-          r.set(kConversations, map_of(model.conversations, conversation)) &&
+    if (!(r && r.set(kMe, own_user(model.me)) && r.set(kChannels, map_of(model.channels, [&](const Channel& c) { return channel(c, cache); })) &&
+          r.set(kConversations, map_of(model.conversations, [&](const Conversation& c) { return conversation(c, cache); })) &&
           r.set(kPeople, map_of(model.people, person)) && r.set(kWhois, map_of(model.whois, whois)) &&
           r.set(kRetention, number(model.retention)) && r.set(kNextSeq, number(model.next_seq))))
         return nullptr;

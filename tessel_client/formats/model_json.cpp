@@ -59,30 +59,31 @@ void write_message(const LogMessage& m, const MessageExtras* extras, Out& out);
 
 }  // namespace
 
-std::vector<std::pair<std::string_view, const LogMessage*>> msgids_in_order(const MessageLog& log) {
+std::vector<MsgidOrder> msgids_in_order(const MessageLog& log) {
     // Sorted by their first eight bytes as a number first: msgids nearly always differ there.
     struct Id {
         std::uint64_t prefix;
-        std::string_view id;
-        const LogMessage* message;
+        MsgidOrder entry;
     };
     std::vector<Id> ids;
     ids.reserve(log.by_msgid.size());
+    std::size_t position = 0;
     for (const LogMessage& message : log.messages) {
         if (auto id = message.msgid()) {
             unsigned char head[8] = {};
             std::memcpy(head, id->data(), std::min<std::size_t>(8, id->size()));
             std::uint64_t prefix = 0;
             for (unsigned char byte : head) prefix = prefix << 8 | byte;
-            ids.push_back(Id{prefix, *id, &message});
+            ids.push_back(Id{prefix, MsgidOrder{*id, &message, position}});
         }
+        ++position;
     }
     std::sort(ids.begin(), ids.end(), [](const Id& a, const Id& b) {
-        return a.prefix != b.prefix ? a.prefix < b.prefix : a.id < b.id;
+        return a.prefix != b.prefix ? a.prefix < b.prefix : a.entry.msgid < b.entry.msgid;
     });
-    std::vector<std::pair<std::string_view, const LogMessage*>> order;
+    std::vector<MsgidOrder> order;
     order.reserve(ids.size());
-    for (const Id& id : ids) order.emplace_back(id.id, id.message);
+    for (const Id& id : ids) order.push_back(id.entry);
     return order;
 }
 
@@ -112,7 +113,7 @@ void log_to(const MessageLog& log, Out& out) {
         for (const LogMessage& message : log.messages)
             if (auto id = message.msgid()) write_id(*id, message.key);
     } else {
-        for (const auto& [id, message] : msgids_in_order(log)) write_id(id, message->key);
+        for (const MsgidOrder& id : msgids_in_order(log)) write_id(id.msgid, id.message->key);
     }
     out += '}';
     retention_to(log.retention, out);

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "tessel_client/model/model.hpp"
@@ -16,8 +15,14 @@ std::string model_to_json(const Model& model);
 // Appends the object of one message log: messages oldest first, msgid index, retention.
 void message_log_to_json(const MessageLog& log, std::string& out);
 
-// The stored msgids of a log in the snapshot's order (by bytes), each with its message.
-std::vector<std::pair<std::string_view, const LogMessage*>> msgids_in_order(const MessageLog& log);
+// The stored msgids of a log in the snapshot's order (by bytes), each with its message and the
+// message's place in the log (oldest 0).
+struct MsgidOrder {
+    std::string_view msgid;
+    const LogMessage* message;
+    std::size_t position;
+};
+std::vector<MsgidOrder> msgids_in_order(const MessageLog& log);
 
 // The "type" word of a message kind (an index into MessageKind::Value).
 std::string_view message_kind_word(std::size_t kind);

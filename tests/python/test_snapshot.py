@@ -203,3 +203,65 @@ def test_a_fresh_model(through_text):
     assert Twins(through_text).model() == {"me": {"nick": "me", "account": None, "modes": "", "metadata": {}, "away": None},
                                            "channels": {}, "conversations": {}, "people": {}, "whois": {},
                                            "retention": 5000, "next_seq": 0}
+
+
+# ---- Allocation failures --------------------------------------------------------------------
+
+def small_session(client):
+    client.handle_connected()
+    lines = [":srv CAP * LS :message-tags server-time draft/typing", ":srv CAP me ACK :message-tags server-time draft/typing",
+             ":srv 001 me :hi", ":me!u@h JOIN #a", ":srv 353 me = #a :me @bob", ":srv MODE #a +k key",
+             f"@time={stamp(1)};msgid=x1;account=b :bob!b@h PRIVMSG #a :one \U0001F600",
+             "@+draft/react=ok;+reply=x1 :bob!b@h TAGMSG #a", ":bob!b@h PRIVMSG #a :\x01ACTION two\x01",
+             "@vantaweb/link-preview-title=T;+reply=x1 :bob!b@h TAGMSG #a", "@+typing=active :bob!b@h TAGMSG #a",
+             ":carl!c@h PRIVMSG me :private", ":srv 311 me bob b h * :Bob", ":srv 318 me bob :End",
+             '@+vantaweb/rtc={"type":"mic"} :bob!u@h TAGMSG #a', ":srv 999 me :raw"]
+    client.handle_bytes("".join(line + "\r\n" for line in lines).encode())
+    while client.poll_transmit() is not None:
+        pass
+    return client
+
+
+def attempt(call, start):
+    """The call's result with every allocation from the start-th on failing, or None when it
+    raised MemoryError."""
+    import _testcapi
+    _testcapi.set_nomemory(start, 0)
+    try:
+        return call()
+    except MemoryError:
+        return None
+    finally:
+        _testcapi.remove_mem_hooks()
+
+
+# Member names that the interpreter itself has no use for: every dict the snapshot or the events
+# build holds one of them, so one leaked on a failed attempt raises its count for good. (The
+# count of all allocated blocks would say more, but the import of json, failing in its own ways,
+# moves it too.)
+SENTINELS = ("time_ms", "messages", "by_msgid", "prefixes", "reactions", "link_preview", "snippet", "read_marker",
+             "named_modes", "topic_by", "signon_ms", "change", "tags", "params", "trying", "active")
+
+
+def assert_fails_cleanly(make_call, expected):
+    """Fails the allocations of a call from each one on in turn: each attempt must raise
+    MemoryError and release what it made, until the call gets through with the full result."""
+    import gc
+    start = 1
+    while (result := attempt(make_call(), start)) is None:
+        assert gc.isenabled()
+        counts = [sys.getrefcount(name) for name in SENTINELS]
+        for _ in range(3):  # (a freelist refilled by one attempt may let the next get further)
+            attempt(make_call(), start)
+        gc.collect()
+        assert [sys.getrefcount(name) for name in SENTINELS] == counts, start
+        start += 1
+    assert_same(result, expected)
+    assert start > 50
+
+
+def test_allocation_failures_leak_nothing():
+    pytest.importorskip("_testcapi")
+    client = small_session(Client("me"))
+    assert_fails_cleanly(lambda: client.model, client.model())
+    assert_fails_cleanly(lambda: small_session(Client("me")).poll_events, small_session(Client("me")).poll_events())
