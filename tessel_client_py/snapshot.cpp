@@ -500,8 +500,9 @@ PyObject* event(const Event& e, PyObject* loads, std::string& scratch) {
     return r.release();
 }
 
-// The cyclic collector stays off while a result is built: its containers are new, hold no
-// cycle, and would otherwise be traversed again and again as they pile up.
+// The cyclic collector stays off while a snapshot is built: its containers are new, hold no
+// cycle, and would otherwise be traversed again and again as they pile up. No Python code runs
+// meanwhile, so no other thread can see the collector off.
 class CollectorPause {
 public:
     CollectorPause() : was_enabled_(PyGC_Disable()) {}
@@ -532,7 +533,8 @@ PyObject* model_object(const Model& model) {
 
 PyObject* events_object(std::span<const Event> events, PyObject* loads) {
     if (!names_ready()) return nullptr;
-    CollectorPause paused;
+    // The collector is left alone here: a drained batch is small, and the json.loads of a voice
+    // event runs Python code, during which another thread may use the collector.
     std::string scratch;
     return list_of(events, [&](const Event& e) { return event(e, loads, scratch); });
 }
