@@ -2,6 +2,7 @@
 the standard one; the results must equal what json.loads makes of the JSON text, which a host
 with a json module of its own still gets."""
 import base64
+import functools
 import json
 import os
 import re
@@ -54,6 +55,24 @@ def through_text(monkeypatch):
         finally:
             monkeypatch.undo()
     return call
+
+
+def test_a_replaced_loads_is_called(monkeypatch):
+    # A wrapper that passes for the function by its name still gets the JSON text.
+    texts = []
+    standard = json.loads
+
+    @functools.wraps(standard)
+    def loads(text):
+        texts.append(text)
+        return standard(text)
+
+    client = Client("me")
+    client.handle_disconnected()
+    monkeypatch.setattr(json, "loads", loads)
+    assert client.poll_events() == [{"type": "reconnect_after", "after_ms": 2000}]
+    assert client.model()["me"]["nick"] == "me"
+    assert texts[0] == '[{"type":"reconnect_after","after_ms":2000}]' and texts[1].startswith('{"me":')
 
 
 class Twins:
