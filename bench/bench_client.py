@@ -7,7 +7,7 @@ the time split between feeding (the engine's work) and draining (events to Pytho
 Then times Client.model() on the model the transcript leaves behind (the logs full), with its
 user and system time and page faults, and reports the process's peak resident memory.
 
-Usage: bench_client.py [--build DIR] [--lines N] [--transcript FILE] [--repeat N]
+Usage: bench_client.py [--build DIR] [--lines N] [--transcript FILE] [--repeat N] [--through-text]
 Without --transcript the transcript of N lines (default 100000) is generated into the build
 directory once.
 """
@@ -29,7 +29,16 @@ def main():
     parser.add_argument("--lines", type=int, default=100000)
     parser.add_argument("--transcript")
     parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--through-text", action="store_true",
+                        help="read events and the model through their JSON text, as a host whose json.loads "
+                             "is its own does")
     args = parser.parse_args()
+    if args.through_text:
+        import json
+        import types
+        host_json = types.ModuleType("json")
+        host_json.dumps, host_json.loads = json.dumps, lambda text: json.loads(text)
+        sys.modules["json"] = host_json
 
     sys.path.insert(0, os.path.join(os.path.abspath(args.build), "python"))
     from tessel_client import Client
