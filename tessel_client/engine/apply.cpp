@@ -48,7 +48,7 @@ bool Engine::apply_changes(const IrcMessage& message, bool historical) {
             move_typing_timers(irc_fold(isupport.casemapping, nick->from), irc_fold(isupport.casemapping, nick->to));
         }
     }
-    for (Change& change : changes) emit(Event::ModelChanged{std::move(change)});
+    for (Change& change : changes) events.emplace_back(std::in_place_type<Event::ModelChanged>, std::move(change));
     return true;
 }
 

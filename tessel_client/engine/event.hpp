@@ -55,6 +55,10 @@ struct Event {
     };
     struct ModelChanged {
         Change change;
+        // Built from its change, so the queue can make one in place with a single move.
+        ModelChanged() = default;
+        explicit ModelChanged(Change&& c) : change(std::move(c)) {}
+        explicit ModelChanged(const Change& c) : change(c) {}
         bool operator==(const ModelChanged&) const = default;
     };
     struct LinkDead {
@@ -123,6 +127,9 @@ struct Event {
     // From one variant, so the queue can build an event in place from its payload alone.
     template <class E, class = std::enable_if_t<!std::is_same_v<std::remove_cvref_t<E>, Event>>>
     Event(E&& payload) : value(std::forward<E>(payload)) {}
+    // The payload built in place from its arguments.
+    template <class E, class... Args>
+    Event(std::in_place_type_t<E> type, Args&&... args) : value(type, std::forward<Args>(args)...) {}
 
     bool operator==(const Event&) const = default;
 };
