@@ -150,6 +150,8 @@ PyObject* optional_text(const std::optional<Text>& s) {
     return s ? text(*s) : none();
 }
 
+PyObject* optional_text(const Boxed<std::string>& s) { return s ? text(*s) : none(); }
+
 PyObject* number(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
 
 PyObject* optional_number(const std::optional<std::uint64_t>& value) { return value ? number(*value) : none(); }

@@ -37,6 +37,14 @@ void metadata_to(const TextMap& metadata, Out& out) {
 }
 
 template <class Out>
+void write_boxed_text(const Boxed<std::string>& text, Out& out) {
+    if (text)
+        write_json_text(*text, out);
+    else
+        out += std::string_view("null");
+}
+
+template <class Out>
 void typing_to(const FoldedSet& typing, Out& out) {
     out += '[';
     bool first = true;
@@ -253,17 +261,17 @@ void write_person(const Person& p, Out& out) {
     out += "{\"nick\":";
     write_json_text(p.nick, out);
     out += ",\"account\":";
-    write_json_optional_text(p.account, out);
+    write_boxed_text(p.account, out);
     out += ",\"away\":";
-    write_json_optional_text(p.away, out);
+    write_boxed_text(p.away, out);
     out += ",\"bot\":";
     write_json_bool(p.bot, out);
     out += ",\"username\":";
-    write_json_optional_text(p.username, out);
+    write_boxed_text(p.username, out);
     out += ",\"host\":";
-    write_json_optional_text(p.host, out);
+    write_boxed_text(p.host, out);
     out += ",\"realname\":";
-    write_json_optional_text(p.realname, out);
+    write_boxed_text(p.realname, out);
     out += ",\"operator\":";
     write_json_bool(p.operator_, out);
     out += ",\"metadata\":";

@@ -54,6 +54,8 @@ public:
     T* operator->() { return value_.get(); }
     const T* operator->() const { return value_.get(); }
     void reset() { value_.reset(); }
+    // A copy for a record that keeps the value inline.
+    std::optional<T> as_optional() const { return value_ ? std::optional<T>(*value_) : std::nullopt; }
 
     friend bool operator==(const Boxed& a, const Boxed& b) {
         return a.has_value() == b.has_value() && (!a.has_value() || *a == *b);

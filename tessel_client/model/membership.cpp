@@ -58,14 +58,17 @@ std::vector<std::string> Model::remove_nick_from_channels(std::string_view key) 
     std::vector<std::string> held;
     auto entry = index_.channels_of.find(key);
     if (entry == index_.channels_of.end()) return held;
-    for (const std::string& channel_key : entry->second) {  // sorted, so in key order
+    for (const std::uint32_t slot : entry->second) {  // in key order
+        const std::string& channel_key = index_.slot_keys[slot];
         auto channel = channels.find(channel_key);
-        if (channel == channels.end()) continue;
-        auto member = channel->second.members.find(key);
-        if (member == channel->second.members.end()) continue;
-        channel->second.members.erase(member);
-        held.push_back(channel_key);
-        --index_.memberships;
+        if (channel != channels.end()) {
+            if (auto member = channel->second.members.find(key); member != channel->second.members.end()) {
+                channel->second.members.erase(member);
+                held.push_back(channel_key);
+                --index_.memberships;
+            }
+        }
+        index_.release(slot);
     }
     index_.channels_of.erase(entry);
     mark_candidate(key);
@@ -81,16 +84,16 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
     // leaves every member key as it is.
     auto entry = old_key == new_key ? index_.channels_of.end() : index_.channels_of.find(old_key);
     if (entry != index_.channels_of.end()) {
-        MembershipIndex::KeyList held = std::move(entry->second);
+        SlotList held = std::move(entry->second);
         index_.channels_of.erase(entry);
-        MembershipIndex::KeyList kept;   // held channels without that member (an index out of step)
-        MembershipIndex::KeyList moved;  // channels the member moves to the new key in, in key order
-        for (std::string& channel_key : held) {
-            auto channel = channels.find(channel_key);
+        SlotList kept;   // held channels without that member (an index out of step)
+        SlotList moved;  // channels the member moves to the new key in, in key order
+        for (const std::uint32_t slot : held) {
+            auto channel = channels.find(index_.slot_keys[slot]);
             auto node = channel == channels.end() ? decltype(channel->second.members)::node_type()
                                                   : channel->second.members.extract(old_key);
             if (!node) {
-                kept.push_back(std::move(channel_key));
+                kept.insert(kept.size(), slot);
                 continue;
             }
             auto& members = channel->second.members;
@@ -99,23 +102,35 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
                 // The new nick is a member already: it takes the prefixes, one membership ends.
                 at->second.prefixes = std::move(node.mapped().prefixes);
                 --index_.memberships;
+                index_.release(slot);
             } else {
                 node.key() = new_key;
                 members.insert(at, std::move(node));
-                moved.push_back(std::move(channel_key));
+                moved.insert(moved.size(), slot);
             }
         }
         if (!kept.empty()) index_.channels_of.emplace(old_key, std::move(kept));
         if (!moved.empty()) {
-            auto& into = index_.channels_of[new_key];
+            SlotList& into = index_.channels_of[new_key];
             if (into.empty()) {
                 into = std::move(moved);
             } else {
-                MembershipIndex::KeyList merged;
-                merged.reserve(into.size() + moved.size());
-                std::merge(std::make_move_iterator(into.begin()), std::make_move_iterator(into.end()),
-                           std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()),
-                           std::back_inserter(merged));
+                // Both lists are in key order, and a channel in both holds two members under
+                // the new key only in an index out of step: it is listed once.
+                auto key_of = [this](std::uint32_t slot) -> const std::string& { return index_.slot_keys[slot]; };
+                SlotList merged;
+                std::size_t i = 0;
+                std::size_t j = 0;
+                while (i < into.size() || j < moved.size()) {
+                    if (j == moved.size() || (i < into.size() && NameLess::compare(key_of(into[i]), key_of(moved[j])) < 0)) {
+                        merged.insert(merged.size(), into[i++]);
+                    } else if (i == into.size() || NameLess::compare(key_of(moved[j]), key_of(into[i])) < 0) {
+                        merged.insert(merged.size(), moved[j++]);
+                    } else {
+                        merged.insert(merged.size(), into[i++]);
+                        index_.release(moved[j++]);
+                    }
+                }
                 into = std::move(merged);
             }
             index_.candidates.erase(new_key);  // a member is known until it leaves

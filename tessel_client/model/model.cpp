@@ -1,6 +1,7 @@
 #include "tessel_client/model/model.hpp"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace tessel {
@@ -91,8 +92,7 @@ void Model::clear_members() {
         for (const auto& [nick_key, member] : channel.members) mark_candidate(nick_key);
         channel.members.clear();
     }
-    index_.channels_of.clear();
-    index_.memberships = 0;
+    index_.clear_memberships();
 }
 
 bool Model::operator==(const Model& other) const {
@@ -115,12 +115,10 @@ bool Model::index_in_sync() const {
 }
 
 void Model::rebuild_index() {
-    index_.channels_of.clear();
-    index_.memberships = 0;
+    index_.clear_memberships();
     for (const auto& [channel_key, channel] : channels) {
         for (const auto& [nick_key, member] : channel.members) {
-            // channels come in key order
-            index_.channels_of.try_emplace(nick_key, index_.channels_of.get_allocator()).first->second.push_back(channel_key);
+            index_add(nick_key, channel_key);
             ++index_.memberships;
         }
     }
@@ -131,29 +129,84 @@ void Model::rebuild_index() {
     index_checked_ = update_depth_ > 0;
 }
 
+std::uint32_t MembershipIndex::slot_for(std::string_view channel_key) {
+    if (auto it = slot_of.find(channel_key); it != slot_of.end()) return it->second;
+    std::uint32_t slot;
+    if (!free_slots.empty()) {
+        slot = free_slots.back();
+        free_slots.pop_back();
+        slot_keys[slot] = std::string(channel_key);
+    } else {
+        slot = static_cast<std::uint32_t>(slot_keys.size());
+        slot_keys.emplace_back(channel_key);
+        slot_uses.push_back(0);
+    }
+    slot_of.emplace(std::string(channel_key), slot);
+    return slot;
+}
+
+void MembershipIndex::release(std::uint32_t slot) {
+    if (--slot_uses[slot] != 0) return;
+    if (auto it = slot_of.find(slot_keys[slot]); it != slot_of.end()) slot_of.erase(it);
+    slot_keys[slot] = std::string();
+    free_slots.push_back(slot);
+}
+
+void MembershipIndex::clear_memberships() {
+    channels_of.clear();
+    slot_keys.clear();
+    slot_uses.clear();
+    free_slots.clear();
+    slot_of.clear();
+    memberships = 0;
+}
+
+namespace {
+
+// Where the channel key stands in the nick's slots, which are in key order.
+std::size_t slot_position(const MembershipIndex& index, const SlotList& slots, std::string_view channel_key) {
+    std::size_t low = 0;
+    std::size_t high = slots.size();
+    while (low < high) {
+        const std::size_t mid = low + (high - low) / 2;
+        if (NameLess::compare(index.slot_keys[slots[mid]], channel_key) < 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
+}  // namespace
+
 void Model::index_add(std::string_view nick_key, std::string_view channel_key) {
     auto found = index_.channels_of.find(nick_key);
-    if (found == index_.channels_of.end())
-        found = index_.channels_of.try_emplace(std::string(nick_key), index_.channels_of.get_allocator()).first;
-    auto& keys = found->second;
-    auto pos = std::lower_bound(keys.begin(), keys.end(), channel_key);
-    if (pos == keys.end() || *pos != channel_key) keys.insert(pos, std::string(channel_key));
+    if (found == index_.channels_of.end()) found = index_.channels_of.try_emplace(std::string(nick_key)).first;
+    SlotList& slots = found->second;
+    const std::size_t at = slot_position(index_, slots, channel_key);
+    if (at < slots.size() && index_.slot_keys[slots[at]] == channel_key) return;
+    const std::uint32_t slot = index_.slot_for(channel_key);
+    slots.insert(at, slot);
+    ++index_.slot_uses[slot];
 }
 
 void Model::index_remove(std::string_view nick_key, std::string_view channel_key) {
     auto it = index_.channels_of.find(nick_key);
     if (it == index_.channels_of.end()) return;
-    auto& keys = it->second;
-    auto pos = std::lower_bound(keys.begin(), keys.end(), channel_key);
-    if (pos != keys.end() && *pos == channel_key) keys.erase(pos);
-    if (keys.empty()) index_.channels_of.erase(it);
+    SlotList& slots = it->second;
+    const std::size_t at = slot_position(index_, slots, channel_key);
+    if (at < slots.size() && index_.slot_keys[slots[at]] == channel_key) {
+        index_.release(slots[at]);
+        slots.erase(at);
+    }
+    if (slots.empty()) index_.channels_of.erase(it);
 }
 
-const MembershipIndex::KeyList& Model::channels_of(std::string_view nick_key) {
-    static const MembershipIndex::KeyList none;
+MembershipIndex::Keys Model::channels_of(std::string_view nick_key) {
+    static const SlotList none;
     if (!index_in_sync()) rebuild_index();
     auto it = index_.channels_of.find(nick_key);
-    return it == index_.channels_of.end() ? none : it->second;
+    return MembershipIndex::Keys(index_.slot_keys, it == index_.channels_of.end() ? none : it->second);
 }
 
 bool Model::is_known(std::string_view key) const {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -16,8 +17,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "tessel_client/model/boxed.hpp"
+#include "tessel_client/model/lazy_map.hpp"
 #include "tessel_client/model/message_log.hpp"
 #include "tessel_client/model/node_pool.hpp"
+#include "tessel_client/model/short_text.hpp"
+#include "tessel_client/model/slot_list.hpp"
 #include "tessel_client/protocol/casemapping.hpp"
 
 namespace tessel {
@@ -66,7 +71,7 @@ struct OwnUser {
 };
 
 struct Member {
-    std::string prefixes;  // status symbols such as "@" and "+"
+    ShortText prefixes;  // status symbols such as "@" and "+"
     bool operator==(const Member&) const = default;
 };
 
@@ -95,16 +100,20 @@ struct Conversation {
     bool operator==(const Conversation&) const = default;
 };
 
+// A server can make a person of every nick it names, so a person keeps what is often unset
+// out of line (one pointer each while absent) and its flags side by side at the end; the host
+// form lists the fields in the order nick, account, away, bot, username, host, realname,
+// operator, metadata.
 struct Person {
     std::string nick;
-    std::optional<std::string> account;
-    std::optional<std::string> away;
+    Boxed<std::string> account;
+    Boxed<std::string> away;
+    Boxed<std::string> username;
+    Boxed<std::string> host;
+    Boxed<std::string> realname;
+    LazyMap<TextMap> metadata;
     bool bot = false;
-    std::optional<std::string> username;
-    std::optional<std::string> host;
-    std::optional<std::string> realname;
     bool operator_ = false;  // "operator" is reserved in C++; the host form names it "operator"
-    TextMap metadata;
     bool operator==(const Person&) const = default;
 };
 
@@ -136,15 +145,64 @@ struct MembershipIndex {
         using is_transparent = void;
         std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
     };
-    using KeyList = std::vector<std::string, NodeAllocator<std::string>>;
-    std::unordered_map<std::string, KeyList, KeyHash, std::equal_to<>, NodeAllocator<std::pair<const std::string, KeyList>>>
-        channels_of;  // nick -> sorted keys
+    // Every nick costs an entry here, so it lists its channels by slot number: each channel key
+    // is held once, in slot_keys, for as long as any nick lists it.
+    std::unordered_map<std::string, SlotList, KeyHash, std::equal_to<>, NodeAllocator<std::pair<const std::string, SlotList>>>
+        channels_of;  // nick -> slots, in channel key order
+    std::vector<std::string> slot_keys;    // slot -> channel key
+    std::vector<std::uint32_t> slot_uses;  // slot -> nicks listing it; 0 for a free slot
+    std::vector<std::uint32_t> free_slots;
+    std::unordered_map<std::string, std::uint32_t, KeyHash, std::equal_to<>> slot_of;  // channel key -> slot
     std::unordered_set<std::string, KeyHash, std::equal_to<>, NodeAllocator<std::string>>
         candidates;  // keys to examine at the next pruning
     std::size_t memberships = 0;
     std::size_t people = 0;
     std::size_t whois = 0;
     bool full = false;  // examine every person and WHOIS record at the next pruning
+
+    // The slot of the channel key, taken when no nick lists it yet; release gives up one use.
+    std::uint32_t slot_for(std::string_view channel_key);
+    void release(std::uint32_t slot);
+    void clear_memberships();
+
+    // The channel keys of a slot list, in their order.
+    class Keys {
+    public:
+        class Iterator {
+        public:
+            using iterator_category = std::forward_iterator_tag;
+            using value_type = std::string;
+            using difference_type = std::ptrdiff_t;
+            using pointer = const std::string*;
+            using reference = const std::string&;
+            Iterator() = default;
+            Iterator(const std::vector<std::string>* keys, SlotList::Iterator at) : keys_(keys), at_(at) {}
+            const std::string& operator*() const { return (*keys_)[*at_]; }
+            Iterator& operator++() {
+                ++at_;
+                return *this;
+            }
+            Iterator operator++(int) {
+                Iterator was = *this;
+                ++at_;
+                return was;
+            }
+            bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+        private:
+            const std::vector<std::string>* keys_ = nullptr;
+            SlotList::Iterator at_;
+        };
+        Keys(const std::vector<std::string>& keys, const SlotList& slots) : keys_(&keys), slots_(&slots) {}
+        Iterator begin() const { return Iterator(keys_, slots_->begin()); }
+        Iterator end() const { return Iterator(keys_, slots_->end()); }
+        std::size_t size() const { return slots_->size(); }
+        bool empty() const { return slots_->empty(); }
+
+    private:
+        const std::vector<std::string>* keys_;
+        const SlotList* slots_;
+    };
 };
 
 struct Model {
@@ -185,7 +243,7 @@ struct Model {
     void rename_nick(CaseMapping mapping, std::string_view old_nick, std::string_view new_nick);
     // Keys of the channels the folded nick is a member of, in key order; valid until the next
     // change of the model.
-    const MembershipIndex::KeyList& channels_of(std::string_view nick_key);
+    MembershipIndex::Keys channels_of(std::string_view nick_key);
     // Drops people and WHOIS records the connection shares nothing with any more.
     void prune_unknown_nicks();
     // Keys waiting for the next pruning (at most one per person and WHOIS record).

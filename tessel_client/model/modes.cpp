@@ -87,7 +87,7 @@ std::vector<Change> reduce_mode(Model& model, const Isupport& isupport, const st
         auto member = channel->second.members.find(irc_fold(isupport.casemapping, *change.param));
         if (member == channel->second.members.end()) continue;
         members_changed = true;  // reported even when the symbol was already there
-        std::string& prefixes = member->second.prefixes;
+        std::string prefixes = member->second.prefixes;
         if (change.adding) {
             add_prefix_symbol(prefixes, symbol, isupport.prefix_modes, isupport.prefix_symbols);
         } else {
@@ -95,6 +95,7 @@ std::vector<Change> reduce_mode(Model& model, const Isupport& isupport, const st
             std::erase(chars, symbol);
             prefixes = encode(chars);
         }
+        member->second.prefixes = prefixes;
     }
     std::vector<Change> out;
     out.push_back(Change{Change::ChannelModesChanged{target}});

@@ -20,6 +20,9 @@ namespace tessel {
 class NodePool {
 public:
     static constexpr std::size_t kMaxBytes = 1024;  // larger blocks come from the general heap
+    // Blocks come in multiples of a word and are aligned to one: the nodes are made of
+    // pointers and strings, and the member and people maps hold one node per nick.
+    static constexpr std::size_t kGrain = 8;
 
     NodePool() = default;
     NodePool(const NodePool&) = delete;
@@ -53,7 +56,6 @@ public:
 #endif
 
 private:
-    static constexpr std::size_t kGrain = 16;
     struct FreeBlock {
         FreeBlock* next;
     };
@@ -121,7 +123,7 @@ private:
     NodePool* pool_ = nullptr;
 
     bool pooled(std::size_t n) const {
-        return pool_ != nullptr && alignof(T) <= 16 && n <= NodePool::kMaxBytes / sizeof(T);
+        return pool_ != nullptr && alignof(T) <= NodePool::kGrain && n <= NodePool::kMaxBytes / sizeof(T);
     }
     void hold() noexcept {
         if (pool_ != nullptr) pool_->retain();

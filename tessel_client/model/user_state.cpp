@@ -29,8 +29,8 @@ std::vector<Change> update_sender(Model& model, const Isupport& isupport, const 
     Person& person = model.person_entry(key, nick);
     person.*field = std::move(value);
     if (irc_equal(isupport.casemapping, nick, model.me.nick)) {
-        model.me.account = person.account;
-        model.me.away = person.away;
+        model.me.account = person.account.as_optional();
+        model.me.away = person.away.as_optional();
     }
     return member_channel_changes(model, key);
 }
@@ -71,6 +71,13 @@ void set_or_remove(const std::optional<std::string>& value, std::string_view key
     } else if (auto it = map.find(key); it != map.end()) {
         map.erase(it);
     }
+}
+
+void set_or_remove(const std::optional<std::string>& value, std::string_view key, LazyMap<TextMap>& map) {
+    if (value)
+        map.insert_or_assign(std::string(key), *value);
+    else
+        map.erase_key(key);
 }
 
 std::vector<Change> reduce_metadata(Model& model, const Isupport& isupport, const IrcMessage& message,

@@ -23,5 +23,6 @@ std::vector<Change> reduce_rename(Model& model, const Isupport& isupport, const 
 
 // A present value is stored under the key, an absent one removes it.
 void set_or_remove(const std::optional<std::string>& value, std::string_view key, TextMap& map);
+void set_or_remove(const std::optional<std::string>& value, std::string_view key, LazyMap<TextMap>& map);
 
 }  // namespace tessel

@@ -22,7 +22,7 @@ TEST(NodePool, LiveBlocksAreDistinctAlignedAndReused) {
     for (std::size_t i = 0; i < 20000; ++i) {
         const std::size_t bytes = 1 + (i * 37) % NodePool::kMaxBytes;
         auto* block = static_cast<char*>(pool.allocate(bytes));
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % NodePool::kGrain, 0u);
         live.emplace_back(block, bytes);
     }
     auto sorted = live;
