@@ -168,9 +168,9 @@ def test_a_full_model_and_its_events(through_text):
     assert snap["conversations"] and snap["people"]["bob"]["metadata"] and list(snap["whois"]) == ["bob", "zoë"]
     t.advance(6000)
     t.events()
-    t.feed(":srv PART #Bee", ":me!u@h PART #Bee")
-    t.events()
-    t.model()
+    t.feed(":me!u@h PART #Bee")
+    assert {"type": "channel_parted", "channel": "#Bee"} in [e.get("change") for e in t.events()]
+    assert list(t.model()["channels"]) == ["#chan{1}", "#été"]
 
 
 def test_a_long_transcript_with_full_logs(through_text):
