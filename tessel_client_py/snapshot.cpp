@@ -57,15 +57,15 @@ constexpr std::size_t kChangeCount = std::variant_size_v<decltype(Change::value)
 
 struct Names {
     std::array<PyObject*, kKeyCount> keys{};
-    // The "type" words of events and changes: one of them in every event.
+    // The "type" words of events, changes and message kinds: one in every event and message.
     std::array<PyObject*, kEventCount> events{};
     std::array<PyObject*, kChangeCount> changes{};
-    // Dicts that copies are made from: the members in order, each holding its most common
-    // value. A copy is a dict of the right size with its members in place, cheaper than growing
-    // a new one member by member, and only the members that differ are set.
-    PyObject* message_shape = nullptr;             // the members of a stored message
-    PyObject* key_shape = nullptr;                 // {"time_ms", "seq"}
-    std::array<PyObject*, kKindCount> kind_shapes{};  // {"type": word} and the kind's own member
+    std::array<PyObject*, kKindCount> kinds{};
+    // A stored message with every member at its most common value, in order: a copy of it is a
+    // dict of the right size with its members in place, far cheaper than growing a new one
+    // member by member, and only the members that differ are set. (For the small dicts a copy
+    // costs what filling a new one does.)
+    PyObject* message_shape = nullptr;
 };
 
 Names g_names;
@@ -76,14 +76,6 @@ bool intern_into(PyObject*& slot, std::string_view word) {
     slot = PyUnicode_FromStringAndSize(word.data(), static_cast<Py_ssize_t>(word.size()));
     if (slot) PyUnicode_InternInPlace(&slot);
     return slot != nullptr;
-}
-
-// The member a message kind has besides "type" (kKeyCount for none).
-Key kind_member(std::size_t kind) {
-    if (kind == message_kind_index<MessageKind::Ctcp>) return kCommand;
-    if (kind == message_kind_index<MessageKind::Kick>) return kTarget;
-    if (kind == message_kind_index<MessageKind::Nick>) return kNewNick;
-    return kKeyCount;
 }
 
 struct ShapeMember {
@@ -111,24 +103,13 @@ bool names_ready() {
         if (!intern_into(n.events[i], event_type_word(i))) return false;
     for (std::size_t i = 0; i < kChangeCount; ++i)
         if (!intern_into(n.changes[i], change_type_word(i))) return false;
+    for (std::size_t i = 0; i < kKindCount; ++i)
+        if (!intern_into(n.kinds[i], message_kind_word(i))) return false;
     if (!shape_into(n.message_shape, {{kKey, Py_None}, {kMsgid, Py_None}, {kSender, Py_None}, {kKind, Py_None},
                                       {kText, Py_None}, {kAccount, Py_None}, {kHistorical, Py_False},
                                       {kOwn, Py_False}, {kReplyTo, Py_None}, {kReactions, Py_None},
-                                      {kLinkPreview, Py_None}, {kRedacted, Py_False}}) ||
-        !shape_into(n.key_shape, {{kTimeMs, Py_None}, {kSeq, Py_None}}))
+                                      {kLinkPreview, Py_None}, {kRedacted, Py_False}}))
         return false;
-    for (std::size_t i = 0; i < kKindCount; ++i) {
-        PyRef word;
-        if (!n.kind_shapes[i]) {
-            const std::string_view w = message_kind_word(i);
-            word.reset(PyUnicode_FromStringAndSize(w.data(), static_cast<Py_ssize_t>(w.size())));
-            if (!word) return false;
-        }
-        const Key own = kind_member(i);
-        const bool made = own == kKeyCount ? shape_into(n.kind_shapes[i], {{kType, word.get()}})
-                                           : shape_into(n.kind_shapes[i], {{kType, word.get()}, {own, Py_None}});
-        if (!made) return false;
-    }
     g_names_ready = true;
     return true;
 }
@@ -222,16 +203,24 @@ PyObject* typing(const FoldedSet& set) {
 // ---- Model records --------------------------------------------------------------------------
 
 PyObject* message_key(const MessageKey& key) {
-    Record r(g_names.key_shape);
+    Record r;
     if (!(r && r.set(kTimeMs, number(key.time_ms)) && r.set(kSeq, number(key.seq)))) return nullptr;
     return r.release();
 }
 
+// The member a message kind has besides "type" (kKeyCount for none).
+Key kind_member(std::size_t kind) {
+    if (kind == message_kind_index<MessageKind::Ctcp>) return kCommand;
+    if (kind == message_kind_index<MessageKind::Kick>) return kTarget;
+    if (kind == message_kind_index<MessageKind::Nick>) return kNewNick;
+    return kKeyCount;
+}
+
 PyObject* message_kind(std::size_t kind, std::string_view kind_text) {
     const Key own = kind_member(kind);
-    if (own == kKeyCount) return PyDict_Copy(g_names.kind_shapes[kind]);
-    Record r(g_names.kind_shapes[kind]);
-    if (!(r && r.set(own, text(kind_text)))) return nullptr;
+    Record r;
+    if (!(r && r.set(kType, word(g_names.kinds[kind])) && (own == kKeyCount || r.set(own, text(kind_text)))))
+        return nullptr;
     return r.release();
 }
 
