@@ -21,10 +21,23 @@ bool json_text_of(PyObject* value, std::string& out) {
 
 namespace {
 
+// The names the loads lookup uses on every drain and snapshot, interned once and kept, so that
+// a lookup makes no str of its own.
+enum Name { kJson, kLoads, kFile, kCode, kFilename, kQualname, kNameCount };
+constexpr const char* kNameTexts[kNameCount] = {"json", "loads", "__file__", "__code__", "co_filename", "__qualname__"};
+PyObject* g_names[kNameCount] = {};
+
+// False with MemoryError set.
+bool names_ready() {
+    for (int i = 0; i < kNameCount; ++i)
+        if (!g_names[i] && !(g_names[i] = PyUnicode_InternFromString(kNameTexts[i]))) return false;
+    return true;
+}
+
 // Whether the object has the attribute and it equals `expected`; an error on the way is
 // cleared and answers no.
-bool attribute_equals(PyObject* object, const char* attribute, PyObject* expected) {
-    PyRef value(PyObject_GetAttrString(object, attribute));
+bool attribute_equals(PyObject* object, Name attribute, PyObject* expected) {
+    PyRef value(PyObject_GetAttr(object, g_names[attribute]));
     const int same = value ? PyObject_RichCompareBool(value.get(), expected, Py_EQ) : -1;
     if (same < 0) PyErr_Clear();
     return same == 1;
@@ -34,23 +47,23 @@ bool attribute_equals(PyObject* object, const char* attribute, PyObject* expecte
 // file. A replacement is not taken for it, nor is the real function put into a module of the
 // host's making (that has no file of its own).
 bool is_standard_loads(PyObject* json, PyObject* loads) {
-    PyRef file(PyObject_GetAttrString(json, "__file__"));
-    PyRef code(file ? PyObject_GetAttrString(loads, "__code__") : nullptr);
-    PyRef name(code ? PyUnicode_FromString("loads") : nullptr);
-    if (!name) {
+    PyRef file(PyObject_GetAttr(json, g_names[kFile]));
+    PyRef code(file ? PyObject_GetAttr(loads, g_names[kCode]) : nullptr);
+    if (!code) {
         PyErr_Clear();
         return false;
     }
-    return PyUnicode_Check(file.get()) && attribute_equals(code.get(), "co_filename", file.get()) &&
-           attribute_equals(loads, "__qualname__", name.get());
+    return PyUnicode_Check(file.get()) && attribute_equals(code.get(), kFilename, file.get()) &&
+           attribute_equals(loads, kQualname, g_names[kLoads]);
 }
 
 }  // namespace
 
 PyObject* json_loads_function(bool& standard) {
-    PyRef json(PyImport_ImportModule("json"));
+    if (!names_ready()) return nullptr;
+    PyRef json(PyImport_Import(g_names[kJson]));
     if (!json) return nullptr;
-    PyRef loads(PyObject_GetAttrString(json.get(), "loads"));
+    PyRef loads(PyObject_GetAttr(json.get(), g_names[kLoads]));
     if (!loads) return nullptr;
     standard = is_standard_loads(json.get(), loads.get());
     return loads.release();
