@@ -22,7 +22,6 @@ namespace {
 
 using Changes = std::vector<Change>;
 
-const std::array<unsigned char, 256>& byte_fold(CaseMapping mapping);
 
 // A name folded for a lookup (what irc_fold gives), kept on the stack for the usual length.
 class FoldedKey {
@@ -33,7 +32,7 @@ public:
             long_.resize(name.size());
             out = long_.data();
         }
-        const auto& fold = byte_fold(mapping);
+        const FoldTable& fold = fold_table(mapping);
         for (std::size_t i = 0; i < name.size(); ++i) out[i] = static_cast<char>(fold[static_cast<unsigned char>(name[i])]);
         view_ = std::string_view(out, name.size());
     }
@@ -306,30 +305,11 @@ bool is_word_char(char32_t c) {
 
 namespace {
 
-// irc_fold works byte by byte; its table lets the search fold the text as it goes instead of
-// copying every message.
-using ByteFold = std::array<unsigned char, 256>;
-
-ByteFold make_byte_fold(CaseMapping mapping) {
-    ByteFold table{};
-    for (int b = 0; b < 256; ++b) {
-        const char c = static_cast<char>(b);
-        const std::string folded = irc_fold(mapping, std::string_view(&c, 1));
-        table[b] = folded.size() == 1 ? static_cast<unsigned char>(folded[0]) : static_cast<unsigned char>(b);
-    }
-    return table;
-}
-
-const ByteFold& byte_fold(CaseMapping mapping) {
-    static const ByteFold tables[] = {make_byte_fold(CaseMapping::Ascii), make_byte_fold(CaseMapping::Rfc1459),
-                                      make_byte_fold(CaseMapping::Rfc1459Strict)};
-    const auto index = static_cast<std::size_t>(mapping);
-    return tables[index < std::size(tables) ? index : 1];
-}
+using ByteFold = FoldTable;
 
 // For every folded byte, the other byte that folds to it (an upper-case letter, or "[" for
 // "{" under rfc1459); the byte itself when there is none. No byte has two others.
-ByteFold make_unfold(const ByteFold& fold) {
+constexpr ByteFold make_unfold(const ByteFold& fold) {
     ByteFold other{};
     for (int b = 0; b < 256; ++b) other[b] = static_cast<unsigned char>(b);
     for (int b = 0; b < 256; ++b)
@@ -337,12 +317,12 @@ ByteFold make_unfold(const ByteFold& fold) {
     return other;
 }
 
+constexpr std::array<ByteFold, 3> kUnfoldTables{make_unfold(kFoldTables[0]), make_unfold(kFoldTables[1]),
+                                                make_unfold(kFoldTables[2])};
+
 const ByteFold& byte_unfold(CaseMapping mapping) {
-    static const ByteFold tables[] = {make_unfold(byte_fold(CaseMapping::Ascii)),
-                                      make_unfold(byte_fold(CaseMapping::Rfc1459)),
-                                      make_unfold(byte_fold(CaseMapping::Rfc1459Strict))};
     const auto index = static_cast<std::size_t>(mapping);
-    return tables[index < std::size(tables) ? index : 1];
+    return kUnfoldTables[index < kUnfoldTables.size() ? index : static_cast<std::size_t>(CaseMapping::Rfc1459)];
 }
 
 bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
@@ -355,7 +335,7 @@ bool is_word_boundary(const ByteFold& fold, std::optional<char32_t> c) {
 
 bool mentions_nick(CaseMapping mapping, std::string_view own_nick, std::string_view text) {
     if (own_nick.empty() || text.empty()) return false;
-    const ByteFold& fold = byte_fold(mapping);
+    const ByteFold& fold = fold_table(mapping);
     const FoldedKey folded(mapping, own_nick);
     const std::string_view nick = folded.view();
     const std::size_t n = nick.size();
