@@ -28,16 +28,16 @@ constexpr KeywordOnly kNewKeywordOnly[] = {
     {"username", false}, {"realname", false}, {"password", false},
     {"sasl", false},     {"retention", false}, {"alt_nicks", false},
 };
-constexpr ArgSpec kNewSpec{"__new__", kNewPositional, 1, 1, kNewKeywordOnly, 6};
+constexpr Signature kNewSignature{"__new__", kNewPositional, 1, 1, kNewKeywordOnly, 6};
 
 constexpr const char* kFromConfigPositional[] = {"config"};
-constexpr ArgSpec kFromConfigSpec{"from_config", kFromConfigPositional, 1, 1};
+constexpr Signature kFromConfigSignature{"from_config", kFromConfigPositional, 1, 1};
 
 constexpr const char* kTickPositional[] = {"monotonic_ms", "unix_ms"};
-constexpr ArgSpec kTickSpec{"tick", kTickPositional, 2, 2};
+constexpr Signature kTickSignature{"tick", kTickPositional, 2, 2};
 
 constexpr const char* kHandleBytesPositional[] = {"data"};
-constexpr ArgSpec kHandleBytesSpec{"handle_bytes", kHandleBytesPositional, 1, 1};
+constexpr Signature kHandleBytesSignature{"handle_bytes", kHandleBytesPositional, 1, 1};
 
 bool given(PyObject* argument) { return argument != nullptr && argument != Py_None; }
 
@@ -54,7 +54,7 @@ bool convert_optional_text(PyObject* argument, const char* name, std::optional<s
 
 PyObject* client_new_impl(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* slots[7];
-    if (!bind_arguments(kNewSpec, args, kwargs, slots)) return nullptr;
+    if (!bind_arguments(kNewSignature, args, kwargs, slots)) return nullptr;
     PyObject* nick = slots[0];
     PyObject* username = slots[1];
     PyObject* realname = slots[2];
@@ -111,7 +111,7 @@ void client_dealloc(PyObject* self) {
 
 PyObject* from_config(PyObject* /*cls*/, PyObject* args, PyObject* kwargs) {
     PyObject* config = nullptr;
-    if (!bind_arguments(kFromConfigSpec, args, kwargs, &config)) return nullptr;
+    if (!bind_arguments(kFromConfigSignature, args, kwargs, &config)) return nullptr;
     std::string text;
     if (!json_text_of(config, text)) return nullptr;
     JsonResult<Config> read = config_from_json(text);
@@ -148,7 +148,7 @@ PyObject* handle_disconnected(PyObject* self) {
 
 PyObject* tick(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* slots[2];
-    if (!bind_arguments(kTickSpec, args, kwargs, slots)) return nullptr;
+    if (!bind_arguments(kTickSignature, args, kwargs, slots)) return nullptr;
     ClientObject& client = client_of(self);
     ExclusiveBorrow borrow(client.borrow);
     if (!borrow) return nullptr;
@@ -174,7 +174,7 @@ PyObject* poll_timeout(PyObject* self) {
 
 PyObject* handle_bytes(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* data_arg = nullptr;
-    if (!bind_arguments(kHandleBytesSpec, args, kwargs, &data_arg)) return nullptr;
+    if (!bind_arguments(kHandleBytesSignature, args, kwargs, &data_arg)) return nullptr;
     ClientObject& client = client_of(self);
     ExclusiveBorrow borrow(client.borrow);
     if (!borrow) return nullptr;
@@ -273,7 +273,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
+PyType_Spec kClientType = {
     "tessel_client.Client",
     static_cast<int>(sizeof(ClientObject)),
     0,
@@ -288,7 +288,7 @@ PyObject* client_type_object() {
     if (!type) {
         for (PyType_Slot& slot : kSlots)
             if (slot.slot == Py_tp_methods) slot.pfunc = method_table();
-        type = PyType_FromSpec(&kSpec);
+        type = PyType_FromSpec(&kClientType);
     }
     return type;
 }

@@ -117,7 +117,7 @@ template <std::size_t I>
 using TraitsAt = FieldTraits<decltype(command_fields(std::declval<VariantAt<I>&>()))>;
 
 template <std::size_t I>
-const ArgSpec& spec_of() {
+const Signature& signature_of() {
     using Traits = TraitsAt<I>;
     static_assert(Traits::required_first);
     static const std::array<const char*, Traits::count> names = [] {
@@ -125,17 +125,17 @@ const ArgSpec& spec_of() {
         return std::apply([](const auto&... f) { return std::array<const char*, Traits::count>{f.name.data()...}; },
                           command_fields(sample));
     }();
-    static const ArgSpec spec{kCommandWords[I].data(), names.data(), Traits::count, Traits::required};
-    return spec;
+    static const Signature signature{kCommandWords[I].data(), names.data(), Traits::count, Traits::required};
+    return signature;
 }
 
 // ---- Methods --------------------------------------------------------------------------------------
 
 template <std::size_t I>
 PyObject* typed_command(PyObject* self, PyObject* args, PyObject* kwargs) {
-    const ArgSpec& spec = spec_of<I>();
+    const Signature& signature = signature_of<I>();
     std::array<PyObject*, TraitsAt<I>::count> slots{};
-    if (!bind_arguments(spec, args, kwargs, slots.data())) return nullptr;
+    if (!bind_arguments(signature, args, kwargs, slots.data())) return nullptr;
     ClientObject& client = client_of(self);
     ExclusiveBorrow borrow(client.borrow);
     if (!borrow) return nullptr;
@@ -160,11 +160,11 @@ PyObject* list_invite_links(PyObject* self) {
 }
 
 constexpr const char* kCommandPositional[] = {"command"};
-constexpr ArgSpec kCommandSpec{"command", kCommandPositional, 1, 1};
+constexpr Signature kCommandSignature{"command", kCommandPositional, 1, 1};
 
 PyObject* command(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* argument = nullptr;
-    if (!bind_arguments(kCommandSpec, args, kwargs, &argument)) return nullptr;
+    if (!bind_arguments(kCommandSignature, args, kwargs, &argument)) return nullptr;
     ClientObject& client = client_of(self);
     ExclusiveBorrow borrow(client.borrow);
     if (!borrow) return nullptr;

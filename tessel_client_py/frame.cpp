@@ -9,7 +9,7 @@ namespace tessel::py {
 
 namespace {
 
-std::string full_name(const ArgSpec& signature) {
+std::string full_name(const Signature& signature) {
     std::string name = "Client.";
     name += signature.function;
     name += "()";
@@ -117,7 +117,7 @@ bool for_each_item(PyObject* sequence, Take take) {
 
 }  // namespace
 
-bool bind_arguments(const ArgSpec& signature, PyObject* args, PyObject* kwargs, PyObject** slots) {
+bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** slots) {
     std::fill(slots, slots + signature.slot_count(), nullptr);
 
     Py_ssize_t given = args ? PyTuple_Size(args) : 0;

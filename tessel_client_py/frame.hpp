@@ -50,7 +50,7 @@ struct KeywordOnly {
 
 // What the binding needs to know of one method's parameters. Required positional parameters
 // come first; there are never positional-only ones.
-struct ArgSpec {
+struct Signature {
     const char* function;  // "tick", "__new__", ...
     const char* const* positional;
     std::size_t positional_count;
@@ -63,7 +63,7 @@ struct ArgSpec {
 
 // Fills `slots` (slot_count() entries, borrowed references or null) from the call's
 // arguments. Returns false with a TypeError set.
-bool bind_arguments(const ArgSpec& signature, PyObject* args, PyObject* kwargs, PyObject** slots);
+bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** slots);
 
 // ---- Borrow flag --------------------------------------------------------------------------
 

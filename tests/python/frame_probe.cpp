@@ -12,7 +12,7 @@ namespace tessel::py {
 namespace {
 
 // The argument binder holds no data of its own, so any slot list serves to show what it bound.
-PyObject* bound_tuple(const ArgSpec& signature, PyObject* args, PyObject* kwargs) {
+PyObject* bound_tuple(const Signature& signature, PyObject* args, PyObject* kwargs) {
     std::vector<PyObject*> slots(signature.slot_count());
     if (!bind_arguments(signature, args, kwargs, slots.data())) return nullptr;
     PyRef result(PyTuple_New(static_cast<Py_ssize_t>(slots.size())));
@@ -26,18 +26,18 @@ PyObject* bound_tuple(const ArgSpec& signature, PyObject* args, PyObject* kwargs
 }
 
 constexpr const char* kOptionalPositional[] = {"channel", "key"};
-constexpr ArgSpec kOptionalSpec{"join", kOptionalPositional, 2, 1};
+constexpr Signature kOptionalSignature{"join", kOptionalPositional, 2, 1};
 
 constexpr const char* kThreePositional[] = {"target", "msgid", "emoji"};
-constexpr ArgSpec kThreeSpec{"add_reaction", kThreePositional, 3, 3};
+constexpr Signature kThreeSignature{"add_reaction", kThreePositional, 3, 3};
 
 constexpr const char* kNonePositional[] = {"message"};
-constexpr ArgSpec kNoneRequiredSpec{"set_away", kNonePositional, 1, 0};
+constexpr Signature kNoneRequiredSignature{"set_away", kNonePositional, 1, 0};
 
-PyObject* bind_optional(PyObject*, PyObject* args, PyObject* kwargs) { return bound_tuple(kOptionalSpec, args, kwargs); }
-PyObject* bind_three(PyObject*, PyObject* args, PyObject* kwargs) { return bound_tuple(kThreeSpec, args, kwargs); }
+PyObject* bind_optional(PyObject*, PyObject* args, PyObject* kwargs) { return bound_tuple(kOptionalSignature, args, kwargs); }
+PyObject* bind_three(PyObject*, PyObject* args, PyObject* kwargs) { return bound_tuple(kThreeSignature, args, kwargs); }
 PyObject* bind_none_required(PyObject*, PyObject* args, PyObject* kwargs) {
-    return bound_tuple(kNoneRequiredSpec, args, kwargs);
+    return bound_tuple(kNoneRequiredSignature, args, kwargs);
 }
 
 PyObject* to_u16_value(PyObject*, PyObject* value) {
