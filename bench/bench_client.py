@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Throughput of the Python binding over the shared server transcript.
+"""Throughput of the Python binding over the server transcript of make_transcript.py.
 
 Feeds the transcript to Client.handle_bytes in 4 KiB chunks, draining poll_events (every
 event becomes Python objects) and poll_transmit after each chunk, and reports lines/s with
@@ -7,9 +7,10 @@ the time split between feeding (the engine's work) and draining (events to Pytho
 Then times Client.model() on the model the transcript leaves behind (the logs full), with its
 user and system time and page faults, and reports the process's peak resident memory.
 
-Usage: bench_client.py [--build DIR] [--lines N] [--transcript FILE] [--repeat N] [--through-text]
+Usage: bench_client.py [--build DIR] [--lines N] [--transcript FILE] [--repeat N] [--retention N]
+                       [--through-text]
 Without --transcript the transcript of N lines (default 100000) is generated into the build
-directory once.
+directory once, by make_transcript.py beside this script.
 """
 import argparse
 import os
@@ -29,6 +30,7 @@ def main():
     parser.add_argument("--lines", type=int, default=100000)
     parser.add_argument("--transcript")
     parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--retention", type=int, help="messages each log keeps (default: the engine's 5000)")
     parser.add_argument("--through-text", action="store_true",
                         help="read events and the model through their JSON text, as a host whose json.loads "
                              "is its own does")
@@ -45,12 +47,8 @@ def main():
 
     path = args.transcript or os.path.join(args.build, f"bench_transcript_{args.lines}.txt")
     if not os.path.exists(path):
-        # shared/ lies beside the checkout, or beside the folder of worktrees.
-        shared = os.environ.get("TESSEL_SHARED_DIR") or next(
-            (p for p in (os.path.join(ROOT, "..", "shared"), os.path.join(ROOT, "..", "..", "shared"))
-             if os.path.isdir(p)), os.path.join(ROOT, "..", "shared"))
-        maker = os.path.join(shared, "bench", "make_transcript.py")
-        subprocess.run(["/usr/bin/python3", maker, path, "--lines", str(args.lines)], check=True,
+        maker = os.path.join(HERE, "make_transcript.py")
+        subprocess.run([sys.executable, maker, path, "--lines", str(args.lines)], check=True,
                        stderr=subprocess.DEVNULL)
     with open(path, "rb") as f:
         data = f.read()
@@ -61,7 +59,7 @@ def main():
     client = None
     for _ in range(args.repeat):
         client = None  # the previous run's model goes before the next one is built
-        client = Client("me")
+        client = Client("me", retention=args.retention)
         client.handle_connected()
         events = 0
         feeding = 0.0

@@ -1,4 +1,4 @@
-// End to end: the shared server transcript (100,000 and 1,000,000 lines) fed to an engine in
+// End to end: the server transcript (100,000 and 1,000,000 lines) fed to an engine in
 // 4 KiB chunks, with the outgoing lines and the events drained after every chunk, as a host
 // would; what the model costs in memory once the logs are full; and what dropping it costs.
 #include <benchmark/benchmark.h>

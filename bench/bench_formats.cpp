@@ -70,7 +70,7 @@ void BM_ModelToJson(benchmark::State& state) {
 }
 BENCHMARK(BM_ModelToJson)->Unit(benchmark::kMillisecond);
 
-// The snapshot of the model the shared transcript of range(0) lines leaves behind (the logs
+// The snapshot of the model the transcript of range(0) lines leaves behind (the logs
 // full at the default retention), in MB/s of JSON written.
 void BM_ModelToJsonTranscript(benchmark::State& state) {
     static std::map<std::int64_t, std::unique_ptr<Engine>> fed;

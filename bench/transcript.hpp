@@ -1,7 +1,7 @@
-// The shared server transcript as a benchmark workload, and what a bench reads off the process
-// around it (resident memory, the lines of a transcript, an engine fed with it).
+// The server transcript as a benchmark workload, and what a bench reads off the process around
+// it (resident memory, the lines of a transcript, an engine fed with it).
 //
-// A transcript of N lines is generated once next to the bench program with the shared generator
+// A transcript of N lines is generated once next to the bench program with bench/make_transcript.py
 // (`make_transcript.py OUT --lines N`) and read from there afterwards. TESSEL_TRANSCRIPT, when
 // set, names a file to use instead of the 100,000-line one.
 #pragma once
@@ -49,7 +49,7 @@ inline std::optional<std::string> load_transcript(std::size_t lines, std::string
                                                   : std::to_string(lines / 1000) + "k";
     fs::path path = (ec ? fs::current_path() : self.parent_path()) / ("transcript_" + name + ".txt");
     if (auto text = read_file(path)) return text;
-    fs::path generator = fs::path(TESSEL_SHARED_DIR) / "bench" / "make_transcript.py";
+    fs::path generator = fs::path(TESSEL_SOURCE_DIR) / "bench" / "make_transcript.py";
     std::string command = "/usr/bin/python3 '" + generator.string() + "' '" + path.string() + "' --lines " +
                           std::to_string(lines) + " 2>/dev/null";
     if (!fs::exists(generator) || std::system(command.c_str()) != 0) {
