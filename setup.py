@@ -37,7 +37,8 @@ def wheel_command():
 
     A venv made with Debian's `python3 -m venv` holds setuptools but not wheel, which this
     setuptools needs to build any wheel; offline, pip cannot fetch it, so Debian's python3-wheel
-    is borrowed from the interpreter the venv was made from.
+    is borrowed from the interpreter the venv was made from. Another interpreter (a pyenv-built
+    one, say) has no such package to lend, and the message says so.
     """
     try:
         from wheel.bdist_wheel import bdist_wheel
@@ -49,7 +50,11 @@ def wheel_command():
         [base, "-c", "import os, wheel; print(os.path.dirname(wheel.__path__[0]))"],
         capture_output=True, text=True)
     if found.returncode != 0:
-        raise RuntimeError("building needs the wheel package (Debian: apt-get install python3-wheel)")
+        where = sys.executable if base == sys.executable else f"{sys.executable} (a venv of {base})"
+        raise RuntimeError(
+            f"building needs the wheel package, which {where} cannot import. Debian's python3-wheel "
+            "serves /usr/bin/python3 only: make the venv with `/usr/bin/python3 -m venv`, or install "
+            f"wheel for {base}")
     # Only wheel itself is taken from there: its submodules load through the package's own path.
     site = found.stdout.strip()
     sys.path.append(site)
