@@ -12,29 +12,42 @@ inline constexpr char kClient[] =
     "\n"
     "One connection, wrapped for Python.\n"
     "\n"
-    "No method here can panic: a bad argument becomes a `ValueError` with a message, because a panic\n"
-    "that unwinds into CPython aborts the interpreter instead of raising an exception.\n"
+    "No C++ exception crosses into Python: a bad argument raises a Python exception (`TypeError`,\n"
+    "`ValueError`, `OverflowError`) with a message, and nothing a server sends raises at all: it\n"
+    "becomes an event. The loop below says hello and leaves; `run` of examples/host_loop.py\n"
+    "(README.md, \"The host loop\") also reconnects.\n"
     "\n"
     "```python\n"
-    "import socket, time\n"
+    "import select, socket, time\n"
     "from tessel_client import Client\n"
     "\n"
-    "sock = socket.create_connection((\"irc.example.org\", 6667))\n"
-    "started = time.monotonic()\n"
-    "client = Client(\"mynick\")\n"
-    "client.handle_connected()\n"
+    "def clocks():\n"
+    "    return time.monotonic_ns() // 1_000_000, time.time_ns() // 1_000_000\n"
     "\n"
-    "while True:\n"
+    "client = Client(\"mynick\")\n"
+    "sock = socket.create_connection((\"irc.example.org\", 6667))\n"
+    "client.tick(*clocks())  # the clock first: the keepalive counts from now\n"
+    "client.handle_connected()\n"
+    "linked = True\n"
+    "while linked:\n"
     "    while (out := client.poll_transmit()) is not None:\n"
     "        sock.sendall(out)\n"
-    "\n"
-    "    client.handle_bytes(sock.recv(4096))\n"
-    "    client.tick(int((time.monotonic() - started) * 1000), int(time.time() * 1000))\n"
-    "\n"
+    "    deadline = client.poll_timeout()  # a monotonic instant in ms, or None\n"
+    "    wait = None if deadline is None else max(0, deadline - clocks()[0]) / 1000\n"
+    "    if select.select([sock], [], [], wait)[0]:\n"
+    "        data = sock.recv(65536)\n"
+    "        linked = data != b\"\"  # b\"\": the server closed the link\n"
+    "        client.handle_bytes(data)\n"
+    "    client.tick(*clocks())  # on every wake-up: timers run on a quiet link too\n"
     "    for event in client.poll_events():\n"
     "        if event[\"type\"] == \"registered\":\n"
-    "            client.join('#tessel')\n"
-    "            client.send_message('#tessel', 'hello')\n"
+    "            client.join(\"#tessel\")\n"
+    "            client.send_message(\"#tessel\", \"hello\")\n"
+    "            client.quit(\"bye\")  # the server closes the link once it has the QUIT\n"
+    "        elif event[\"type\"] == \"link_dead\":\n"
+    "            linked = False  # the server stopped answering PING\n"
+    "sock.close()\n"
+    "client.handle_disconnected()\n"
     "```";
 
 inline constexpr char kFromConfig[] =
@@ -44,7 +57,10 @@ inline constexpr char kFromConfig[] =
     "Build an engine from a whole config at once, for a host that already holds one as a dict or\n"
     "as JSON text, rather than as separate arguments.\n"
     "\n"
-    "`config` has the same shape as `tessel_client::Config`. Only `nick` is required.";
+    "`config` takes the constructor's arguments as keys (`nick`, `username`, `realname`, `password`,\n"
+    "`sasl`, `retention`, `alt_nicks`), or their values as a list in that order. Every key may be\n"
+    "left out and then takes the constructor's default; without `nick` the nick is empty, and the\n"
+    "client registers with an empty NICK.";
 
 inline constexpr char kHandleConnected[] =
     "handle_connected($self)\n"
@@ -59,7 +75,7 @@ inline constexpr char kHandleDisconnected[] =
     "Tell the engine its transport died. The model survives, so a reconnect can resume from it.";
 
 inline constexpr char kTick[] =
-    "tick(monotonic_ms, unix_ms)\n"
+    "tick($self, monotonic_ms, unix_ms)\n"
     "--\n"
     "\n"
     "Advance the clock. `monotonic_ms` drives every deadline; `unix_ms` only stamps a message\n"
@@ -69,12 +85,12 @@ inline constexpr char kPollTimeout[] =
     "poll_timeout($self)\n"
     "--\n"
     "\n"
-    "When [`Self::tick`] next has something to do, as a monotonic instant, or `None` when\n"
+    "When `tick` next has something to do, as a monotonic instant, or `None` when\n"
     "nothing is scheduled. A host can set one timer for exactly this instant instead of polling\n"
     "on an interval.";
 
 inline constexpr char kHandleBytes[] =
-    "handle_bytes(data)\n"
+    "handle_bytes($self, data)\n"
     "--\n"
     "\n"
     "Feed whatever the transport read. Partial lines are held until the rest arrives.";
@@ -85,7 +101,7 @@ inline constexpr char kPollTransmit[] =
     "\n"
     "Bytes the host should write to the transport, or `None` when there are none.\n"
     "\n"
-    "One chunk per call, unlike [`Self::poll_events`]: a chunk is already the smallest unit a\n"
+    "One chunk per call, unlike `poll_events`: a chunk is already the smallest unit a\n"
     "socket writes, so there is nothing to gain from batching it.";
 
 inline constexpr char kPollEvents[] =
@@ -122,11 +138,13 @@ inline constexpr char kModel[] =
     "would hide that cost from a caller reading two fields in a row.";
 
 inline constexpr char kCommand[] =
-    "command(command)\n"
+    "command($self, command)\n"
     "--\n"
     "\n"
-    "Do something on this connection. `command` is JSON text with the same shape as\n"
-    "`tessel_client::Command`.";
+    "Do something on this connection. `command` is JSON text, or a dict, with the same shape as\n"
+    "the typed methods: `type` names the method and the other keys are its arguments, as in\n"
+    "`{\"type\": \"join\", \"channel\": \"#tessel\"}`. An optional argument may be left out or null;\n"
+    "`limit` of `fetch_history` has no default here.";
 
 inline constexpr char kJoin[] =
     "join($self, channel, key=None)\n"

@@ -1,9 +1,10 @@
 """The extension module Python imports as `tessel_client`."""
 from collections.abc import Sequence
-from typing import Any, Literal
+from typing import Any, Literal, final
 
 __all__ = ["Client"]
 
+@final
 class Client:
     """One connection, wrapped for Python.
 

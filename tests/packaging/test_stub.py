@@ -51,8 +51,14 @@ def built_methods():
 
 def test_module_names_match():
     stub = load_stub()
-    assert public(stub) - {"Any", "Literal", "Sequence"} == public(vars(tessel_client)) == {"Client"}
+    assert public(stub) - {"Any", "Literal", "Sequence", "final"} == public(vars(tessel_client)) == {"Client"}
     assert stub["__all__"] == tessel_client.__all__
+
+
+def test_stub_marks_the_closed_type_final():
+    base_type_flag = 1 << 10  # Py_TPFLAGS_BASETYPE: the type may be subclassed
+    assert not Client.__flags__ & base_type_flag
+    assert getattr(load_stub()["Client"], "__final__", False)
 
 
 def test_methods_and_signatures_match():
