@@ -6,6 +6,7 @@ writes out the queued lines. Several hosts share one event loop (see bot_and_use
 """
 
 import asyncio
+import sys
 
 from host_loop import clocks
 
@@ -26,8 +27,14 @@ class _Link(asyncio.Protocol):
 
 
 class AsyncHost:
-    def __init__(self, client, host, port, on_event):
+    """`on_event(event)` sees every event; `on_error(error)` the OSError of every connect that
+    failed (by default it is printed to stderr). The engine advises a reconnect after every
+    disconnect, also after our own `quit()`: to leave, call `quit()` and then `stop()`, which
+    writes the QUIT before it closes the link and reconnects no more."""
+
+    def __init__(self, client, host, port, on_event, on_error=None):
         self.client, self.host, self.port, self.on_event = client, host, port, on_event
+        self.on_error = on_error or self.report
         self.transport = None
         self.timer = None
         self.leaving = False
@@ -36,6 +43,8 @@ class AsyncHost:
     async def run(self):
         """Runs until `stop` was called and the link is closed (True) or reconnecting was
         abandoned (False)."""
+        if self.leaving:
+            return True  # stopped before it ran
         self.finished = asyncio.get_running_loop().create_future()
         self.client.tick(*clocks())
         await self.connect()
@@ -46,7 +55,8 @@ class AsyncHost:
                 self.timer.cancel()
 
     def stop(self):
-        """No reconnecting from now on; the link closes once the queued lines are written."""
+        """No reconnecting from now on; the link closes once the queued lines are written, and
+        `run` returns at once when there is no link (during a back-off, say)."""
         self.leaving = True
         self.pump()
         if self.transport is not None:
@@ -54,26 +64,39 @@ class AsyncHost:
         else:
             self.finish(True)
 
+    def report(self, error):
+        print(f"cannot connect to {self.host}:{self.port}: {error}", file=sys.stderr)
+
     async def connect(self):
         try:
             await asyncio.get_running_loop().create_connection(lambda: _Link(self), self.host, self.port)
-        except OSError:
+        except OSError as error:
+            if self.leaving:
+                return
+            self.on_error(error)  # a wrong host or port shows at once
+            self.client.tick(*clocks())  # the back-off counts from now
             self.client.handle_disconnected()  # counts the attempt; a reconnect_after follows
             self.pump()
 
     def connected(self, transport):
+        if self.leaving:
+            transport.close()  # stopped while connecting
+            return
         self.transport = transport
         self.client.tick(*clocks())  # the clock first: the keepalive counts from now
         self.client.handle_connected()  # queues CAP LS 302, NICK and USER
         self.pump()
 
     def lost(self):
+        if self.transport is None:
+            return  # a link closed while connecting after stop
         self.transport = None
         if self.leaving:
             self.finish(True)
             return
+        self.client.tick(*clocks())  # the back-off counts from now, not from the last wake-up
         self.client.handle_disconnected()  # keeps the model; advises when to reconnect
-        self.pump()
+        self.pump()  # its reconnect_after reaches on_event now
 
     def finish(self, result):
         if self.finished is not None and not self.finished.done():
@@ -82,15 +105,16 @@ class AsyncHost:
     def pump(self):
         """One wake-up: clocks, events, queued lines, and the timer for the next deadline."""
         self.client.tick(*clocks())
-        for event in self.client.poll_events():
-            self.on_event(event)
-            if event["type"] == "link_dead" and self.transport is not None:
-                self.transport.close()  # the server stopped answering PING; lost() follows
-            elif event["type"] == "reconnect_after" and event["after_ms"] == 0 and not self.leaving:
-                if self.transport is None:
-                    asyncio.get_running_loop().create_task(self.connect())  # the reconnect timer fired
-            elif event["type"] == "reconnect_abandoned":
-                self.finish(False)
+        while events := self.client.poll_events():  # also those the handling queued
+            for event in events:
+                self.on_event(event)
+                if event["type"] == "link_dead" and self.transport is not None:
+                    self.transport.close()  # the server stopped answering PING; lost() follows
+                elif event["type"] == "reconnect_after" and event["after_ms"] == 0 and not self.leaving:
+                    if self.transport is None:
+                        asyncio.get_running_loop().create_task(self.connect())  # the reconnect timer fired
+                elif event["type"] == "reconnect_abandoned":
+                    self.finish(False)
         while self.transport is not None and (line := self.client.poll_transmit()) is not None:
             self.transport.write(line)  # one CR LF line per chunk
         if self.timer:

@@ -8,6 +8,7 @@ tells the engine when the link drops, and reconnects when the engine's reconnect
 
 import selectors
 import socket
+import sys
 import time
 
 
@@ -17,19 +18,31 @@ def clocks():
     return time.monotonic_ns() // 1_000_000, time.time_ns() // 1_000_000
 
 
-def run(client, host, port, on_event, done=lambda: False):
+def run(client, host, port, on_event, done=lambda: False, on_error=None):
     """Drives `client` until `done()` holds (True) or reconnecting is abandoned (False).
 
     `on_event(event)` sees every event, a dict; it may call the client's command methods.
+    `on_error(error)` sees the OSError of every connect that failed (by default it is printed
+    to stderr); the engine's back-off decides when the next attempt comes. `done()` is asked
+    after every wake-up and at least once a second, a back-off included.
+
+    The engine advises a reconnect after every disconnect, also after our own `quit()`. To stop
+    once quit, let `done()` hold when the `reconnect_after` of that disconnect arrives: the QUIT
+    went out and the server closed the link (README.md shows it).
     """
     selector = selectors.DefaultSelector()
     sock = None
+
+    def report(error):
+        print(f"cannot connect to {host}:{port}: {error}", file=sys.stderr)
 
     def connect():
         nonlocal sock
         try:
             sock = socket.create_connection((host, port), timeout=10)
-        except OSError:
+        except OSError as error:
+            (on_error or report)(error)  # a wrong host or port shows at once
+            client.tick(*clocks())  # the back-off counts from now
             client.handle_disconnected()  # counts the attempt; a reconnect_after follows
             return
         selector.register(sock, selectors.EVENT_READ)
@@ -41,23 +54,36 @@ def run(client, host, port, on_event, done=lambda: False):
         selector.unregister(sock)
         sock.close()
         sock = None
+        client.tick(*clocks())  # the back-off counts from now, not from the last wake-up
         client.handle_disconnected()  # keeps the model; advises when to reconnect
+
+    def drain():
+        """Hands every event to the application, also those its handling queued."""
+        while events := client.poll_events():
+            for event in events:
+                on_event(event)
+                if event["type"] == "link_dead" and sock is not None:
+                    disconnect()  # the server stopped answering PING
+                elif event["type"] == "reconnect_after" and event["after_ms"] == 0 and sock is None:
+                    connect()  # the reconnect timer fired
 
     client.tick(*clocks())
     connect()
     try:
         while True:
+            drain()
             while sock is not None and (line := client.poll_transmit()) is not None:
                 try:
                     sock.sendall(line)  # one CR LF line per chunk
                 except OSError:
                     disconnect()
+                    drain()
             if done():
                 return True
             deadline = client.poll_timeout()  # a monotonic instant in ms, or None
-            wait = None if deadline is None else max(0, deadline - clocks()[0]) / 1000
-            if sock is None and wait is None:
+            if sock is None and deadline is None:
                 return False  # no link and no timer: reconnecting was abandoned
+            wait = 1.0 if deadline is None else min(1.0, max(0, deadline - clocks()[0]) / 1000)
             if sock is None:
                 time.sleep(wait)  # no link: only the reconnect timer can change anything
             elif selector.select(wait):
@@ -70,12 +96,6 @@ def run(client, host, port, on_event, done=lambda: False):
                 else:
                     disconnect()  # EOF or a socket error
             client.tick(*clocks())  # on every wake-up: timers run on a quiet link too
-            for event in client.poll_events():
-                on_event(event)
-                if event["type"] == "link_dead" and sock is not None:
-                    disconnect()  # the server stopped answering PING
-                elif event["type"] == "reconnect_after" and event["after_ms"] == 0 and sock is None:
-                    connect()  # the reconnect timer fired
     finally:
         if sock is not None:
             sock.close()

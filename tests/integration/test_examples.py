@@ -1,11 +1,17 @@
-"""The examples and the main job's demo, run against real servers as a user would run them."""
+"""The examples, the code the README and the docstrings show, and the main job's demo, run
+against real servers as a user would run them."""
 import asyncio
 import os
+import re
+import socket
 import subprocess
 import sys
+import threading
 import time
 
 import pytest
+
+import local_servers
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EXAMPLES = os.path.join(ROOT, "examples")
@@ -16,17 +22,160 @@ from asyncio_host import AsyncHost  # noqa: E402
 import tessel_client  # noqa: E402
 
 
+def example_env():
+    return dict(os.environ, PYTHONPATH=os.pathsep.join([os.path.dirname(tessel_client.__file__), EXAMPLES]))
+
+
 def run_example(*args, timeout=30):
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(tessel_client.__file__))
-    return subprocess.run([sys.executable, *args], env=env, capture_output=True, text=True, timeout=timeout)
+    return subprocess.run([sys.executable, *args], env=example_env(), capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def start_example(*args):
+    return subprocess.Popen([sys.executable, *args], env=example_env(), stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True)
+
+
+def readme():
+    with open(os.path.join(ROOT, "README.md")) as f:
+        return f.read()
+
+
+def readme_block(containing):
+    """The one fenced Python block of the README that holds `containing`."""
+    [block] = [b for b in re.findall(r"```python\n(.*?)```", readme(), re.S) if containing in b]
+    return block
+
+
+def docstring_block(doc):
+    return doc.split("```python\n", 1)[1].split("```", 1)[0]
+
+
+def substituted(code, replacements):
+    for old, new in replacements.items():
+        assert old in code, old
+        code = code.replace(old, new)
+    return code
 
 
 def test_readme_shows_the_loop_of_the_example():
     with open(os.path.join(EXAMPLES, "host_loop.py")) as f:
         loop = f.read().split("# --8<-- the loop the README shows\n", 1)[1].split("# --8<--", 1)[0]
-    with open(os.path.join(ROOT, "README.md")) as f:
-        readme = f.read()
-    assert loop.strip() in readme
+    assert loop.strip() in readme()
+
+
+# Both say hello in a channel and leave; each must end on its own once the server closed the link.
+HELLO_AND_LEAVE = {
+    "Client docstring": (lambda: docstring_block(tessel_client.Client.__doc__), '"irc.example.org", 6667',
+                         '"mynick"', '"#tessel"'),
+    "README application": (lambda: readme_block("quitting = True"), '"irc.example.net", 6667', '"mybot"',
+                           '"#tessel"'),
+}
+
+
+@pytest.mark.parametrize("shown", HELLO_AND_LEAVE)
+def test_shown_code_says_hello_and_leaves(services, net, unique, shown):
+    code, address, nick, channel = HELLO_AND_LEAVE[shown]
+    watcher = net.peer("watcher", services.port, nick=unique("watcher"))
+    net.connect(watcher)
+    watcher.do("join", unique("#hello"))
+    watcher.wait_change("channel_joined", channel=unique("#hello"))
+    process = start_example("-c", substituted(code(), {
+        address: f'"127.0.0.1", {services.port}', nick: repr(unique("hello")), channel: repr(unique("#hello"))}))
+    try:
+        watcher.wait_change("message_added", target=unique("#hello"), timeout=20)
+        [said] = [m for m in watcher.model()["channels"][unique("#hello")]["log"]["messages"]
+                  if m["kind"]["type"] == "privmsg"]
+        assert (said["sender"], said["text"]) == (unique("hello"), "hello")
+        assert process.wait(timeout=20) == 0, process.stdout.read()
+    finally:
+        process.kill()
+        process.wait()
+
+
+class ClosingServer:
+    """Accepts connections on loopback, says nothing, and closes each one `after` seconds later;
+    records when it accepted and when it closed."""
+
+    def __init__(self, after):
+        self.after = after
+        self.listener = socket.create_server((local_servers.HOST, 0))
+        self.port = self.listener.getsockname()[1]
+        self.accepted, self.closed = [], []
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            self.accepted.append(time.monotonic())
+            time.sleep(self.after)
+            conn.close()
+            self.closed.append(time.monotonic())
+
+    def close(self):
+        self.listener.close()
+
+
+def run_selectors(client, port, on_event, until, on_error=None):
+    return host_loop.run(client, local_servers.HOST, port, on_event, done=until, on_error=on_error)
+
+
+def run_asyncio(client, port, on_event, until, on_error=None):
+    async def main():
+        host = AsyncHost(client, local_servers.HOST, port, on_event, on_error)
+
+        async def stop_when_asked():
+            while not until():
+                await asyncio.sleep(0.01)
+            host.stop()
+
+        watcher = asyncio.get_running_loop().create_task(stop_when_asked())
+        try:
+            return await asyncio.wait_for(host.run(), 20)
+        finally:
+            watcher.cancel()
+
+    return asyncio.run(main())
+
+
+HOSTS = {"selectors": run_selectors, "asyncio": run_asyncio}
+
+
+@pytest.mark.parametrize("loop", HOSTS)
+def test_the_back_off_counts_from_the_disconnect(loop):
+    # The link is quiet, so the host's last wake-up was when it connected: a back-off counted
+    # from then would bring the second attempt a second early.
+    server = ClosingServer(after=0.9)
+    try:
+        events = []
+        HOSTS[loop](tessel_client.Client("quiet"), server.port, events.append, until=lambda: len(server.accepted) == 2)
+    finally:
+        server.close()
+    assert {"type": "reconnect_after", "after_ms": 2000} in events
+    assert server.accepted[1] - server.closed[0] >= 1.95
+
+
+@pytest.mark.parametrize("loop", HOSTS)
+def test_connect_errors_reach_the_application_and_done_ends_a_back_off(loop, capfd):
+    port = local_servers.free_port()  # nothing listens there
+    # The first reconnect_after comes before any sleep; a done() in the middle of the 2 s
+    # back-off ends it within a second.
+    for until_what, until in (("the advice", lambda events: bool(events)), ("half a second", lambda events: False)):
+        events, errors = [], []
+        started = time.monotonic()
+        HOSTS[loop](tessel_client.Client("nobody"), port, events.append, on_error=errors.append,
+                    until=lambda: until(events) or time.monotonic() > started + 0.5)
+        took = time.monotonic() - started
+        assert took < (0.4 if until_what == "the advice" else 1.5), until_what
+        assert [type(error) for error in errors] == [ConnectionRefusedError], until_what
+        assert events == [{"type": "reconnect_after", "after_ms": 2000}], until_what
+    # Without on_error of its own, the application still hears of it, on stderr.
+    events = []
+    HOSTS[loop](tessel_client.Client("nobody"), port, events.append, until=lambda: bool(events))
+    assert f"cannot connect to {local_servers.HOST}:{port}: " in capfd.readouterr().err
 
 
 @pytest.mark.parametrize("loop", ["selectors", "asyncio"])
