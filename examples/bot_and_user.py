@@ -15,6 +15,7 @@ import sys
 
 import tessel_client
 from asyncio_host import AsyncHost
+from reading import Names
 
 CHANNEL = "#demo"
 BOT, USER, RENAMED = "tesselbot", "ann", "annie"
@@ -46,6 +47,7 @@ class Side:
         self.host = AsyncHost(self.client, host, port, self.on_event)
         self.observed = observed
         self.kinds = collections.Counter()
+        self.names = Names()
 
     def say(self, text):
         print(f"[{self.name:4}] {text}")
@@ -59,7 +61,8 @@ class Side:
 
     def message(self, change):
         """The stored message a message_added or message_reacted change names."""
-        log = self.client.model()["channels"].get(change["target"].lower(), {}).get("log", {"messages": []})
+        channel = self.client.model()["channels"].get(self.names.fold(change["target"]), {})
+        log = channel.get("log", {"messages": []})
         for message in reversed(log["messages"]):
             if change.get("key") == message["key"] or change.get("msgid") == message["msgid"]:
                 return message
@@ -68,6 +71,7 @@ class Side:
     def on_event(self, event):
         kind = event["type"]
         change = event.get("change")
+        self.names.see(event)
         self.kinds[change["type"] if change else kind] += 1
         if kind == "registered":
             self.say(f"registered as {event['nick']}")
@@ -85,7 +89,8 @@ class Side:
         elif change and change["type"] == "nick_changed":
             self.say(f"{change['from']} is now known as {change['to']}")
         elif change and change["type"] == "channel_topic_changed":
-            self.say(f"topic of {change['channel']}: {self.client.model()['channels'][change['channel'].lower()]['topic']}")
+            topic = self.client.model()["channels"][self.names.fold(change["channel"])]["topic"]
+            self.say(f"topic of {change['channel']}: {topic}")
         self.react(event, change)
 
 

@@ -15,6 +15,7 @@ import time
 import tessel_client
 from asyncio_host import AsyncHost
 from host_loop import run
+from reading import Names
 
 CHANNEL = "#tessel"
 
@@ -37,9 +38,11 @@ class Session:
     def __init__(self, client, leave):
         self.client, self.leave = client, leave
         self.seen = set()
+        self.names = Names()
 
     def on_event(self, event):
         print(" ", describe(event))
+        self.names.see(event)
         change = event.get("change", {})
         if event["type"] == "registered":
             self.seen.add("registered")
@@ -86,7 +89,7 @@ def report(client, session):
         print(f"channel {name}: members {sorted(channel['members'])}")
         for message in channel["log"]["messages"]:
             print(f"  <{message['sender']}> {message['text']}")
-    whois = model["whois"].get(model["me"]["nick"].lower())
+    whois = model["whois"].get(session.names.fold(model["me"]["nick"]))
     if whois:
         print(f"whois: {whois['nick']} is {whois['username']}@{whois['host']} on {whois['server']}")
     ok = "quit" in session.seen

@@ -64,6 +64,15 @@ def test_readme_shows_the_loop_of_the_example():
     assert loop.strip() in readme()
 
 
+def test_readme_lists_every_event_and_change():
+    with open(os.path.join(ROOT, "tessel_client", "formats", "event_json.cpp")) as f:
+        source = f.read()
+    rows = set(re.findall(r"^\| `(\w+)` \|", readme(), re.M))
+    for table in ("kEventTypes", "kChangeTypes"):
+        words = re.findall(r'"(\w+)"', source.split(table, 1)[1].split(";", 1)[0])
+        assert len(words) > 10 and set(words) <= rows, table
+
+
 # Both say hello in a channel and leave; each must end on its own once the server closed the link.
 HELLO_AND_LEAVE = {
     "Client docstring": (lambda: docstring_block(tessel_client.Client.__doc__), '"irc.example.org", 6667',
@@ -241,3 +250,87 @@ def test_main_job_demo(inspircd):
     assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
     assert "every step observed" in result.stdout
     assert "[bot ] #demo <ann> hi bot" in result.stdout
+
+
+def test_ping_bot_reads_what_arrived_and_answers(services, net, unique):
+    from reading import Names
+    n = unique("")
+    # Brackets fold to braces under rfc1459: str.lower() would miss both logs.
+    bot, channel = f"Pong[{n}]", f"#Ping[{n}]"
+    watcher = net.peer("watcher", services.port, nick=f"Watch[{n}]")
+    net.connect(watcher)
+    watcher.do("join", channel)
+    watcher.wait_change("channel_joined", channel=channel)
+    names = Names()
+
+    def holds(where, name, sender, text):
+        for event in watcher.events:
+            names.see(event)
+        place = watcher.model()[where].get(names.fold(name))
+        return place is not None and any((m["sender"], m["text"]) == (sender, text) for m in place["log"]["messages"])
+
+    process = start_example(os.path.join(EXAMPLES, "ping_bot.py"), local_servers.HOST, str(services.port),
+                            "--nick", bot, "--channel", channel)
+    try:
+        net.wait(lambda: names.fold(bot) in watcher.model()["channels"][names.fold(channel)]["members"], 15,
+                 "the bot in the channel")
+        watcher.do("send_message", channel, "!ping")
+        net.wait(lambda: holds("channels", channel, bot, "pong"), 10, "pong in the channel")
+        watcher.do("send_message", bot, "!ping")
+        net.wait(lambda: holds("conversations", bot, bot, "pong"), 10, "pong in private")
+        watcher.do("send_message", channel, "!quit")
+        assert process.wait(timeout=15) == 0, process.stdout.read()
+    finally:
+        process.kill()
+        process.wait()
+
+
+def test_readme_shows_the_reading_example_and_the_bot():
+    for name, marker in (("reading.py", "the reading"), ("ping_bot.py", "the bot"), ("long_text.py", "the splitting")):
+        with open(os.path.join(EXAMPLES, name)) as f:
+            shown = f.read().split(f"# --8<-- {marker} the README shows\n", 1)[1].split("# --8<--", 1)[0]
+        assert shown.strip() in readme(), name
+
+
+@pytest.mark.parametrize("text, max_bytes, pieces", [
+    ("", 400, []),
+    ("short", 400, ["short"]),
+    ("one\r\ntwo\n\nthree\r", 400, ["one", "two", "three"]),  # each line its own, empty ones left out
+    ("aaaa bbbb cccc", 10, ["aaaa bbbb ", "cccc"]),  # after the last space that fits
+    ("aaaaaaaaaaaaaaa", 10, ["aaaaaaaaaa", "aaaaa"]),  # no space: between characters
+    (" aaaaaaaaaaaaaa", 10, [" aaaaaaaaa", "aaaaa"]),  # a leading space is no place to cut
+    ("é" * 7, 5, ["éé", "éé", "éé", "é"]),  # two-byte characters stay whole
+    ("😀😀😀", 7, ["😀", "😀", "😀"]),  # so do four-byte ones
+    ("x😀😀", 7, ["x😀", "😀"]),
+])
+def test_split_text(text, max_bytes, pieces):
+    from long_text import split_text
+    assert split_text(text, max_bytes) == pieces
+
+
+def test_split_text_gets_long_text_across_whole(services, net, unique):
+    from long_text import split_text
+    sender = net.peer("sender", services.port, nick=unique("long"))
+    receiver = net.peer("receiver", services.port, nick=unique("reader"))
+    net.connect(sender, receiver)
+    channel = unique("#long")
+    for peer in (sender, receiver):
+        peer.do("join", channel)
+        peer.wait_change("channel_joined", channel=channel)
+    net.wait(lambda: unique("long") in receiver.model()["channels"][channel]["members"], what="both in")
+
+    def received():
+        return [m["text"] for m in receiver.model()["channels"][channel]["log"]["messages"]
+                if m["kind"]["type"] == "privmsg"]
+
+    text = " ".join(["Grüße aus Zürich 😀, привет"] * 50)  # 1,949 bytes of UTF-8
+    sender.do("send_message", channel, text[:600])  # unsplit: the server cuts the line it relays
+    net.wait(lambda: len(received()) == 1, what="the unsplit text")
+    cut = received()[0].rstrip("\ufffd")  # the cut may fall inside a character
+    assert len(cut) < 600 and text.startswith(cut)
+    pieces = split_text(text)
+    for piece in pieces:
+        sender.do("send_message", channel, piece)
+    net.wait(lambda: len(received()) == 1 + len(pieces), what="every piece")
+    assert "".join(received()[1:]) == text
+    assert len(pieces) == 5 and all(len(piece.encode()) <= 400 for piece in pieces)

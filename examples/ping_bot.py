@@ -1,0 +1,60 @@
+"""A bot that answers "!ping" with "pong", in a channel or in private, and leaves on "!quit".
+
+It reads the text of every new message from the model (reading.py) and keeps ten messages a log,
+which is all it needs and keeps `model()` cheap. README.md shows `ping_bot` as it is.
+
+    PYTHONPATH=build/python python3 examples/ping_bot.py HOST PORT [--nick NICK] [--channel CHANNEL]
+"""
+
+import argparse
+import sys
+
+import tessel_client
+from host_loop import run
+from reading import Names, stored_message
+
+
+# --8<-- the bot the README shows
+def ping_bot(host, port, nick, channel):
+    client = tessel_client.Client(nick, retention=10)  # model() writes every message it keeps
+    names = Names()
+    state = {"newest": -1, "quitting": False, "closed": False}
+
+    def on_event(event):
+        names.see(event)
+        change = event.get("change", {})
+        if event["type"] == "registered":
+            client.join(channel)
+        elif change.get("type") == "message_added":
+            if change["key"]["seq"] <= state["newest"]:
+                return  # one seen before, named again because a link preview came for it
+            state["newest"] = change["key"]["seq"]
+            message = stored_message(client.model(), names, change)
+            if message is None or message["own"] or message["historical"]:
+                return
+            if message["kind"]["type"] != "privmsg":
+                return  # notices are never answered, CTCP and TAGMSG are not for us
+            if message["text"] == "!ping":
+                client.send_message(change["target"], "pong")
+            elif message["text"] == "!quit":
+                client.quit(f"asked by {message['sender']}")
+                state["quitting"] = True
+        elif event["type"] == "reconnect_after" and state["quitting"]:
+            state["closed"] = True  # the link closed after our QUIT: no reconnecting
+
+    return run(client, host, port, on_event, done=lambda: state["closed"])
+# --8<--
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("host")
+    parser.add_argument("port", type=int)
+    parser.add_argument("--nick", default="pingbot")
+    parser.add_argument("--channel", default="#tessel")
+    args = parser.parse_args(argv)
+    return 0 if ping_bot(args.host, args.port, args.nick, args.channel) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
