@@ -285,10 +285,11 @@ def test_ping_bot_reads_what_arrived_and_answers(services, net, unique):
         process.wait()
 
 
-def test_readme_shows_the_reading_example_and_the_bot():
-    for name, marker in (("reading.py", "the reading"), ("ping_bot.py", "the bot"), ("long_text.py", "the splitting")):
+def test_readme_shows_the_examples_as_they_are():
+    for name, marker in (("reading.py", "# --8<-- the reading"), ("ping_bot.py", "# --8<-- the bot"),
+                         ("long_text.py", "# --8<-- the splitting"), ("cpp_host.cpp", "// --8<-- the C++ host")):
         with open(os.path.join(EXAMPLES, name)) as f:
-            shown = f.read().split(f"# --8<-- {marker} the README shows\n", 1)[1].split("# --8<--", 1)[0]
+            shown = f.read().split(f"{marker} the README shows\n", 1)[1].split(marker[:7], 1)[0]
         assert shown.strip() in readme(), name
 
 
