@@ -61,6 +61,14 @@ def test_text_signatures_and_docs():
     assert Client.model.__doc__.endswith("would hide that cost from a caller reading two fields in a row.")
 
 
+def test_docs_name_only_what_exists_here():
+    # No words of another language's runtime, no link syntax, no C++ namespace that is not there.
+    for name, member in [("Client", Client), *vars(Client).items()]:
+        doc = getattr(member, "__doc__", None) or ""
+        for word in ("panic", "Self::", "[`", "tessel_client::"):
+            assert word not in doc, (name, word)
+
+
 def test_instances_give_back_their_type_reference():
     gc.collect()
     before = sys.getrefcount(Client)
