@@ -8,6 +8,7 @@ Engine::Engine(Config given) : config(std::move(given)) {
     if (config.username.empty()) config.username = config.nick;
     if (config.realname.empty()) config.realname = config.nick;
     current_nick = config.nick;
+    nick_fallback = fresh_nick_fallback(config.nick);
     model = Model::make(config.nick, config.retention);
 }
 

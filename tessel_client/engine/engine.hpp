@@ -18,6 +18,7 @@
 #include "tessel_client/engine/command.hpp"
 #include "tessel_client/engine/config.hpp"
 #include "tessel_client/engine/event.hpp"
+#include "tessel_client/engine/nick_fallback.hpp"
 #include "tessel_client/engine/open_batch.hpp"
 #include "tessel_client/engine/pending_label.hpp"
 #include "tessel_client/engine/sasl.hpp"
@@ -68,6 +69,7 @@ struct Engine {
     std::uint64_t now_ms = 0;
     std::uint64_t unix_ms = 0;
     std::uint64_t alt_nick_index = 0;
+    NickFallback nick_fallback;  // this registration's refused nicks; reset by each handle_connected
     bool discarding = false;
     LinkState link = LinkState::Down;
     SaslState sasl = SaslState::Idle;

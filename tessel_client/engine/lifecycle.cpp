@@ -41,6 +41,7 @@ void Engine::handle_connected() {
 
     queue_line(IrcMessage::make("CAP", "LS", "302"));
     if (config.password) queue_line(IrcMessage::make("PASS", *config.password));
+    nick_fallback = fresh_nick_fallback(config.nick);
     queue_line(IrcMessage::make("NICK", config.nick));
     queue_line(IrcMessage::make("USER", config.username, "0", "*", config.realname));
 }
@@ -114,18 +115,46 @@ std::optional<std::uint64_t> Engine::poll_timeout() const {
 }
 
 void Engine::nick_rejected(const IrcMessage& message) {
-    if (link == LinkState::Registered) {
+    // After registration the refusal answers a host's NICK, and once the fallback has given up
+    // there is nothing left to try: either way the host sees the line as it came.
+    if (link == LinkState::Registered || nick_fallback.given_up) {
         emit(Event::RawLine{message});
         return;
     }
-    std::string refused = message.params.size() >= 2 ? message.params[1] : current_nick;
-    std::string trying = alt_nick_index < config.alt_nicks.size() ? config.alt_nicks[alt_nick_index]
-                                                                   : current_nick + "_";
-    ++alt_nick_index;
-    current_nick = trying;
-    model.me.nick = trying;
-    emit(Event::NickInUse{std::move(refused), trying});
-    queue_line(IrcMessage::make("NICK", std::move(trying)));
+    const CaseMapping mapping = isupport.casemapping;
+    std::string refused = message.params.size() >= 2 ? message.params[1] : nick_fallback.sent;
+    note_nick_refusal(nick_fallback, mapping, refused, message.command == "432");
+
+    std::optional<std::string> trying;
+    while (!trying && alt_nick_index < config.alt_nicks.size()) {
+        const std::string& alt = config.alt_nicks[alt_nick_index++];
+        if (!nick_fallback.refused.contains(irc_fold(mapping, alt))) trying = alt;
+    }
+    const bool generated = !trying;
+    if (generated && nick_fallback.tries < kMaxFallbackTries) {
+        std::optional<std::size_t> max_len = nick_fallback.max_len;
+        if (auto nicklen = isupport.number("NICKLEN"); nicklen && *nicklen > 0)
+            max_len = std::min<std::size_t>(max_len.value_or(*nicklen), *nicklen);
+        trying = fallback_nick(nick_fallback.stem, max_len, mapping, nick_fallback.refused);
+    }
+    if (!trying) {
+        // Nothing more is sent: the server closes an unregistered link, and the reconnect
+        // back-off starts a new registration.
+        nick_fallback.given_up = true;
+        emit(Event::RawLine{message});
+        return;
+    }
+    if (generated) {
+        ++nick_fallback.tries;
+    } else {
+        nick_fallback.stem = *trying;
+    }
+    nick_fallback.sent = *trying;
+    nick_fallback.sent_generated = generated;
+    current_nick = *trying;
+    model.me.nick = *trying;
+    emit(Event::NickInUse{std::move(refused), *trying});
+    queue_line(IrcMessage::make("NICK", std::move(*trying)));
 }
 
 }  // namespace tessel

@@ -1,5 +1,6 @@
 // Construction, the registration burst, disconnect back-off, the clock and its timers, and
 // refused nicks.
+#include <algorithm>
 #include <limits>
 
 #include "engine_harness.hpp"
@@ -261,6 +262,155 @@ TEST(NickRejected, TriesAlternativesThenUnderscores) {
     }
     EXPECT_EQ(h.engine.current_nick, "b__");
     EXPECT_EQ(h.engine.model.me.nick, "b__");
+}
+
+// A server answering the NICK lines the engine sends: a nick longer than `nicklen` is cut to it
+// (or refused as erroneous), and a taken one is refused as in use.
+struct NickServer {
+    std::size_t nicklen;
+    bool cuts;
+    Lines taken;
+    bool all_taken = false;
+};
+
+// Connects and answers every NICK until the engine registers (the nick it got) or stops sending
+// (nothing); `tried` collects the nicks sent.
+std::optional<std::string> register_against(Harness& h, const NickServer& server, Lines& tried,
+                                            std::string_view isupport = "") {
+    h.engine.handle_connected();
+    if (!isupport.empty()) h.recv(":srv 005 * " + std::string(isupport) + " :are supported");
+    for (int round = 0; round < 1000; ++round) {
+        std::optional<std::string> nick;
+        for (auto& line : h.sent())
+            if (line.starts_with("NICK ")) nick = line.substr(5);
+        if (!nick) return std::nullopt;
+        tried.push_back(*nick);
+        if (nick->size() > server.nicklen) {
+            if (!server.cuts) {
+                h.recv(":srv 432 * " + *nick + " :Erroneous nickname");
+                continue;
+            }
+            nick->resize(server.nicklen);
+        }
+        if (server.all_taken || std::ranges::count(server.taken, *nick) > 0) {
+            h.recv(":srv 433 * " + *nick + " :Nickname is already in use");
+            continue;
+        }
+        h.recv(":srv 001 " + *nick + " :Welcome");
+        return nick;
+    }
+    ADD_FAILURE() << "the engine kept sending NICK";
+    return std::nullopt;
+}
+
+TEST(NickRejected, FallbackKeepsWithinTheServersLengthAndStops) {
+    const std::string n30 = "abcdefghijklmnopqrstuvwxyz0123";
+    const std::string n29 = n30.substr(0, 29);
+    struct Case {
+        const char* name;
+        std::string nick;
+        Lines alt_nicks;
+        NickServer server;
+        std::string isupport;
+        Lines tried;  // after the configured nick
+        std::optional<std::string> registered;
+    };
+    const Case cases[] = {
+        {"cut at NICKLEN 30, the 30-character nick taken", n30, {}, {30, true, {n30}}, "",
+         {n30 + "_", n29 + "_"}, n29 + "_"},
+        {"cut, the cut variants taken too", n30, {}, {30, true, {n30, n29 + "_", n30.substr(0, 28) + "__"}}, "",
+         {n30 + "_", n29 + "_", n30.substr(0, 28) + "__", n29 + "1"}, n29 + "1"},
+        {"432 to a nick one character too long", "ninechars", {}, {9, false, {"ninechars"}}, "",
+         {"ninechars_", "ninechar_"}, "ninechar_"},
+        {"432 to a configured nick far too long", "averylongnick", {}, {9, false, {}}, "",
+         {"averylongnick_", "averylongnic_", "averylongni_", "averylongn_", "averylong_", "averylon_"}, "averylon_"},
+        {"NICKLEN already known", "ninechars", {}, {9, false, {"ninechars"}}, "NICKLEN=9", {"ninechar_"}, "ninechar_"},
+        {"an alternative already refused is skipped", "n", {"n", "alt", "ALT"}, {30, true, {"n", "alt"}}, "",
+         {"alt", "alt_"}, "alt_"},
+        {"every nick taken: the bounded tries, then nothing", "n", {"a"}, {30, true, {}, true}, "",
+         {"a", "a_", "a__", "a1", "a2", "a3", "a4", "a5", "a6", "a7", "a8", "a9", "a_1", "a_2", "a_3", "a_4", "a_5"},
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Config config = basic_config(c.nick);
+        config.alt_nicks = c.alt_nicks;
+        Harness h(config);
+        Lines tried;
+        EXPECT_EQ(register_against(h, c.server, tried, c.isupport), c.registered);
+        Lines expected{c.nick};
+        expected.insert(expected.end(), c.tried.begin(), c.tried.end());
+        EXPECT_EQ(tried, expected);
+        EXPECT_LE(tried.size(), 1 + c.alt_nicks.size() + kMaxFallbackTries);
+        std::size_t nick_in_use = 0;
+        for (const auto& e : h.events()) nick_in_use += std::holds_alternative<Event::NickInUse>(e.value);
+        EXPECT_EQ(nick_in_use, tried.size() - 1);  // one for every try made
+    }
+}
+
+TEST(NickRejected, FloodOfRefusalsQueuesAtMostTheBound) {
+    Harness h(basic_config("flooded"));
+    h.engine.handle_connected();
+    h.drain();
+    std::string flood;
+    for (int i = 0; i < 20000; ++i) {
+        // The server names the configured nick, some other nick, ours cut short, or none at all.
+        switch (i % 4) {
+            case 0: flood += ":srv 433 * flooded :in use\r\n"; break;
+            case 1: flood += ":srv 433 * other" + std::to_string(i) + " :in use\r\n"; break;
+            case 2: flood += ":srv 432 * flood :erroneous\r\n"; break;
+            default: flood += ":srv 433 *\r\n"; break;
+        }
+    }
+    h.engine.handle_bytes(flood);
+    Lines sent = h.sent();
+    EXPECT_LE(sent.size(), kMaxFallbackTries);
+    for (const auto& line : sent) {
+        EXPECT_TRUE(line.starts_with("NICK ")) << line;
+        EXPECT_LE(line.size(), std::string("NICK flooded").size() + 2) << line;
+    }
+    const Events events = h.events();
+    std::size_t nick_in_use = 0;
+    for (const auto& e : events) nick_in_use += std::holds_alternative<Event::NickInUse>(e.value);
+    EXPECT_EQ(nick_in_use, sent.size());
+    EXPECT_EQ(events.size(), 20000u);  // the refusals after giving up pass on as raw lines
+    EXPECT_TRUE(std::holds_alternative<Event::RawLine>(events.back().value));
+    EXPECT_LE(h.engine.nick_fallback.refused.size(), 2 * (kMaxFallbackTries + 1));
+}
+
+TEST(NickRejected, NewConnectionStartsOver) {
+    Harness h(basic_config("n"));
+    Lines first;
+    EXPECT_EQ(register_against(h, {30, true, {}, true}, first), std::nullopt);
+    EXPECT_EQ(first.size(), 1 + kMaxFallbackTries);
+    h.engine.handle_disconnected();
+    h.drain();
+    Lines second;
+    EXPECT_EQ(register_against(h, {30, true, {"n"}}, second), "n_");
+    EXPECT_EQ(second, (Lines{"n", "n_"}));
+}
+
+TEST(FallbackNick, CutsTheStemOnCharacterBoundariesAndSkipsRefused) {
+    struct Case {
+        std::string stem;
+        std::optional<std::size_t> max_len;
+        FoldedNicks refused;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"n", std::nullopt, {}, "n_"},
+        {"N[", std::nullopt, {"n{_", "n{__"}, "N[1"},  // refused nicks are folded
+        {"abc", 3, {}, "ab_"},
+        {"abc", 3, {"ab_"}, "a__"},
+        {"abc", 2, {"a_"}, "a1"},      // a two-character suffix leaves no room for the stem
+        {"abc", 1, {}, std::nullopt},  // no room for any of the stem
+        {"a\xc3\xa9", 3, {}, "a_"},     // not cut inside the two bytes of U+00E9
+        {"", std::nullopt, {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stem);
+        EXPECT_EQ(fallback_nick(c.stem, c.max_len, CaseMapping::Rfc1459, c.refused), c.expected);
+    }
 }
 
 TEST(NickRejected, AfterRegistrationIsARawLine) {

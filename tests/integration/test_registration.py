@@ -102,3 +102,20 @@ def test_server_without_ircv3_registers_and_chats(ngircd, net, unique):
     assert [m["text"] for m in conv["log"]["messages"]] == ["in private"]
     assert alice.model()["channels"][channel]["members"] == {unique("al").lower(): {"prefixes": "@"},
                                                              unique("bo").lower(): {"prefixes": ""}}
+
+
+def test_a_nick_taken_at_the_length_limit_falls_back_within_it(services, ngircd, net, unique):
+    # InspIRCd here allows 30 characters and ngIRCd 9; both refuse a longer nick as erroneous.
+    for port, nicklen, stem in ((services.port, 30, "long"), (ngircd.port, 9, "nine")):
+        nick = unique(stem).ljust(nicklen, "x")
+        fallback = nick[:-1] + "_"
+        first = net.peer(f"first-{stem}", port, nick=nick)
+        second = net.peer(f"second-{stem}", port, nick=nick)
+        net.connect(first)
+        net.connect(second)
+        assert second.find_event("registered", {"nick": fallback}, start=0) is not None
+        assert [e for e in second.events if e["type"] == "nick_in_use"] == [
+            {"type": "nick_in_use", "refused": nick, "trying": nick + "_"},
+            {"type": "nick_in_use", "refused": nick + "_", "trying": fallback}]
+        assert [line for line in second.written if line.startswith("NICK ")] == [
+            f"NICK {nick}", f"NICK {nick}_", f"NICK {fallback}"]
