@@ -1,5 +1,6 @@
 // Command JSON, the `command` argument: whatever is read is executed on a registered engine
-// that has every capability the commands use, and each line it queues stays one line.
+// that has every capability the commands use, and each line it queues stays one line; a
+// command it refuses leaves no trace.
 #include <cstdint>
 #include <string_view>
 
@@ -47,7 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     static const Engine prepared = registered_engine();
     Engine engine = prepared;
-    engine.execute(std::move(command.value()));
+    if (engine.execute(std::move(command.value()))) {
+        // A refused command leaves no trace.
+        FUZZ_CHECK(!engine.poll_transmit());
+        FUZZ_CHECK(engine.poll_events().empty());
+        FUZZ_CHECK(engine.label_counter == prepared.label_counter);
+        FUZZ_CHECK(engine.model == prepared.model);
+        return 0;
+    }
     while (const auto line = engine.poll_transmit()) {
         FUZZ_CHECK(line->ends_with("\r\n"));
         FUZZ_CHECK(line->find_first_of(std::string_view("\r\n\0", 3)) == line->size() - 2);

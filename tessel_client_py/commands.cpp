@@ -90,6 +90,18 @@ bool convert_field(PyObject* argument, const char* /*name*/, Signal& out) {
     return true;
 }
 
+// A command whose line could not carry one of its fields: the field is named and its value
+// quoted as the typing-state error quotes its word, whichever road the command came by.
+void set_refusal_error(const CommandRefusal& refusal) {
+    std::string message = "invalid ";
+    message += refusal.field;
+    message += ": ";
+    append_quoted_text(refusal.value, message);
+    message += refusal.place == CommandRefusal::Place::ListItem ? " cannot be a list item"
+                                                                : " cannot be a middle parameter";
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+}
+
 // ---- Argument descriptions ----------------------------------------------------------------------
 
 template <class T>
@@ -147,7 +159,10 @@ PyObject* typed_command(PyObject* self, PyObject* args, PyObject* kwargs) {
         },
         command_fields(command));
     if (!converted) return nullptr;
-    client.engine.execute(Command{std::move(command)});
+    if (std::optional<CommandRefusal> refusal = client.engine.execute(Command{std::move(command)})) {
+        set_refusal_error(*refusal);
+        return nullptr;
+    }
     Py_RETURN_NONE;
 }
 
@@ -175,9 +190,14 @@ PyObject* command(PyObject* self, PyObject* args, PyObject* kwargs) {
         set_prefixed_value_error("invalid command: ", read.error().shown());
         return nullptr;
     }
+    std::optional<CommandRefusal> refusal;
     {
         LockRelease unlocked;
-        client.engine.execute(std::move(read.value()));
+        refusal = client.engine.execute(std::move(read.value()));
+    }
+    if (refusal) {
+        set_refusal_error(*refusal);
+        return nullptr;
     }
     Py_RETURN_NONE;
 }

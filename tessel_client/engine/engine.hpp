@@ -16,6 +16,7 @@
 #include "tessel_client/engine/bot_registry.hpp"
 #include "tessel_client/engine/cap_state.hpp"
 #include "tessel_client/engine/command.hpp"
+#include "tessel_client/engine/command_check.hpp"
 #include "tessel_client/engine/config.hpp"
 #include "tessel_client/engine/event.hpp"
 #include "tessel_client/engine/nick_fallback.hpp"
@@ -87,8 +88,10 @@ struct Engine {
     std::optional<std::string> poll_transmit();
     std::vector<Event> poll_events();
 
-    // Turns one host command into its lines (execute.cpp); never refuses one.
-    void execute(Command command);
+    // Turns one host command into its lines (execute.cpp). A command whose line could not carry
+    // a field where the line puts it (command_check.hpp) is refused whole: nothing is sent,
+    // stored, labelled or echoed, and the refusal names the field. Nothing when carried out.
+    std::optional<CommandRefusal> execute(Command command);
 
     // Send path.
     void queue_line(const IrcMessage& message);

@@ -1,11 +1,11 @@
 // The command executor: one handler per Command variant, each building its message (or, for
 // watch lists, handing the nicks to the MONITOR code) and choosing the send path.
 //
-// Strategy: every handler takes its command by value-reference and moves the strings out of
-// it into the message; the executor never checks a field, so what the host gave is what goes
-// out, with the line writer keeping it to one line. Chat messages take the chat path (labelled,
-// then the local echo), watch lists the MONITOR path (never labelled), everything else the
-// labelled path.
+// Strategy: a command is first checked whole (command_check.cpp), so a field that would reshape
+// its line refuses it before any state changes. Then every handler takes its command by
+// value-reference and moves the strings out of it into the message, with the line writer
+// keeping it to one line. Chat messages take the chat path (labelled, then the local echo),
+// watch lists the MONITOR path (never labelled), everything else the labelled path.
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -152,6 +152,10 @@ struct Executor {
 
 }  // namespace
 
-void Engine::execute(Command command) { std::visit(Executor{*this}, command.value); }
+std::optional<CommandRefusal> Engine::execute(Command command) {
+    if (std::optional<CommandRefusal> refusal = command_refusal(command)) return refusal;
+    std::visit(Executor{*this}, command.value);
+    return std::nullopt;
+}
 
 }  // namespace tessel

@@ -1,4 +1,6 @@
 // The command executor: the lines of every command, their labels, and the state a few keep.
+#include <variant>
+
 #include "engine_harness.hpp"
 
 namespace tessel::testing {
@@ -107,6 +109,123 @@ TEST(Execute, EveryCommandWithAndWithoutLabels) {
             EXPECT_EQ(h.engine.pending_labels.size(), caps && c.labelled ? expected.size() : 0u);
         }
     }
+}
+
+// A field that lands before the last parameter must read back as that one parameter, and each
+// watched nick as one item of its list: else the command is refused, naming the field. The
+// rows with a line show where each field stands when it passes.
+TEST(Execute, FieldsThatWouldReshapeTheLineAreRefused) {
+    using Place = CommandRefusal::Place;
+    auto middle = [](std::string_view field, std::string value) {
+        return CommandRefusal{field, std::move(value), Place::MiddleParameter};
+    };
+    auto item = [](std::string value) { return CommandRefusal{"nicks", std::move(value), Place::ListItem}; };
+    const std::string nul("a\0b", 3);
+    struct Case {
+        Command command;
+        std::variant<std::string, CommandRefusal> outcome;  // the line sent, or the refusal
+    };
+    const Case cases[] = {
+        {Command::Join{"#a :evil", "k"}, middle("channel", "#a :evil")},
+        {Command::Join{"#a b", "k"}, middle("channel", "#a b")},
+        {Command::Join{"", "k"}, middle("channel", "")},
+        {Command::Join{":#a", "k"}, middle("channel", ":#a")},
+        {Command::Join{"#a\r\nQUIT", "k"}, middle("channel", "#a\r\nQUIT")},
+        {Command::Join{nul, "k"}, middle("channel", nul)},
+        {Command::Join{"#a b", std::nullopt}, "JOIN :#a b"},
+        {Command::Join{"#a,#b", "k k"}, "JOIN #a,#b :k k"},
+        {Command::Part{"#a b", "bye"}, middle("channel", "#a b")},
+        {Command::Part{"#a b", std::nullopt}, "PART :#a b"},
+        {Command::SendMessage{"#a :evil", "hi there"}, middle("target", "#a :evil")},
+        {Command::SendMessage{"", "x"}, middle("target", "")},
+        {Command::SendMessage{"#a", ":) a\r\nb"}, "PRIVMSG #a ::) a  b"},
+        {Command::SendNotice{"bob x", "hi"}, middle("target", "bob x")},
+        {Command::SendAction{"bob\n", "waves"}, middle("target", "bob\n")},
+        {Command::SetTopic{"#a b", "t"}, middle("channel", "#a b")},
+        {Command::SetTopic{"#a b", std::nullopt}, middle("channel", "#a b")},  // the empty topic follows
+        {Command::RedactMessage{"#a b", "m1", std::nullopt}, middle("target", "#a b")},
+        {Command::RedactMessage{"#a", "m 1", "spam"}, middle("msgid", "m 1")},
+        {Command::RedactMessage{"#a", "", "spam"}, middle("msgid", "")},
+        {Command::RedactMessage{"#a", "m 1", std::nullopt}, "REDACT #a :m 1"},
+        {Command::MarkRead{":x", 0}, middle("target", ":x")},
+        {Command::FetchHistory{"#a b", std::nullopt, 50}, middle("target", "#a b")},
+        {Command::FetchHistory{"#a b", "x", 50}, middle("target", "#a b")},
+        {Command::FetchHistory{"#a", "x y", 50}, middle("before_msgid", "x y")},
+        {Command::FetchHistory{"#a", "x\r", 50}, middle("before_msgid", "x\r")},
+        // Behind its prefix a msgid is never empty and never begins with ":".
+        {Command::FetchHistory{"#a", ":x", 50}, "CHATHISTORY BEFORE #a msgid=:x 50"},
+        {Command::FetchHistory{"#a", "", 50}, "CHATHISTORY BEFORE #a msgid= 50"},
+        {Command::SetMetadata{"a b", "v"}, middle("key", "a b")},
+        {Command::SetMetadata{"a b", std::nullopt}, "METADATA * SET :a b"},
+        {Command::SubscribeMetadata{{"a", "b c", "d"}}, middle("keys", "b c")},
+        {Command::SubscribeMetadata{{"a", ""}}, "METADATA * SUB a :"},
+        {Command::SubscribeMetadata{{"a", "b c"}}, "METADATA * SUB a :b c"},
+        {Command::RenameChannel{"#a b", "#c", std::nullopt}, middle("channel", "#a b")},
+        {Command::RenameChannel{"#a", "#b c", "tidier"}, middle("new_name", "#b c")},
+        {Command::RenameChannel{"#a", "#b c", std::nullopt}, "RENAME #a :#b c"},
+        {Command::CreateInviteLink{"#a b", "d"}, middle("channel", "#a b")},
+        {Command::CreateInviteLink{"#a b", std::nullopt}, "INVITELINK CREATE :#a b"},
+        {Command::CreateInviteLink{std::nullopt, "for: friends"}, "INVITELINK CREATE * :for: friends"},
+        {Command::WatchNicks{{"ok", "a,b"}}, item("a,b")},
+        {Command::WatchNicks{{""}}, item("")},
+        {Command::WatchNicks{{"a b"}}, item("a b")},
+        {Command::WatchNicks{{":ok"}}, "MONITOR + ::ok"},
+        {Command::UnwatchNicks{{"a\nb"}}, item("a\nb")},
+        {Command::UnwatchNicks{{nul}}, item(nul)},
+        // A line's only parameter is its last.
+        {Command::SetNick{"a b"}, "NICK :a b"},
+        {Command::Whois{":x"}, "WHOIS ::x"},
+        {Command::SetTyping{"a b", TypingState::Done}, "@+typing=done TAGMSG :a b"},
+        {Command::DeleteInviteLink{""}, "INVITELINK DELETE :"},
+    };
+    for (const Case& c : cases) {
+        const auto* refusal = std::get_if<CommandRefusal>(&c.outcome);
+        SCOPED_TRACE(refusal ? "refused " + std::string(refusal->field) + " " + ::testing::PrintToString(refusal->value)
+                             : std::get<std::string>(c.outcome));
+        Harness h;
+        const std::optional<CommandRefusal> got = h.engine.execute(c.command);
+        if (refusal) {
+            EXPECT_EQ(got, *refusal);
+            EXPECT_EQ(h.sent(), Lines{});
+        } else {
+            EXPECT_EQ(got, std::nullopt);
+            EXPECT_EQ(h.sent(), Lines{std::get<std::string>(c.outcome)});
+        }
+    }
+}
+
+TEST(Execute, ARefusedCommandLeavesNoTrace) {
+    Harness h;
+    h.register_with({"labeled-response"});  // labels used, and a local echo for chat
+    h.recv(":me!u@h JOIN #a");
+    h.engine.execute(Command::Join{"#k", "old"});
+    h.engine.execute(Command::SubscribeMetadata{{"avatar"}});
+    h.engine.execute(Command::WatchNicks{{"bob"}});
+    h.events();  // the lines stay queued
+    const Engine before = h.engine;
+
+    const Command refused[] = {
+        Command::SendMessage{"#a :evil", "hi there"},
+        Command::SendAction{"", "waves"},
+        Command::Join{"#k x", "new"},
+        Command::SubscribeMetadata{{"new key", "other"}},
+        Command::WatchNicks{{"carol", "a,b"}},
+        Command::UnwatchNicks{{"bob", ""}},
+        Command::RedactMessage{"#a", "m 1", "spam"},
+    };
+    for (const Command& command : refused) EXPECT_TRUE(h.engine.execute(command));
+    EXPECT_EQ(h.engine.transmit, before.transmit);
+    EXPECT_EQ(h.engine.label_counter, before.label_counter);
+    EXPECT_EQ(h.engine.pending_labels, before.pending_labels);
+    EXPECT_EQ(h.engine.channel_keys, before.channel_keys);
+    EXPECT_EQ(h.engine.metadata_keys, before.metadata_keys);
+    EXPECT_EQ(h.engine.monitor_watched, before.monitor_watched);
+    EXPECT_TRUE(h.engine.model == before.model);
+    EXPECT_TRUE(h.events().empty());
+
+    EXPECT_FALSE(h.engine.execute(Command::Whois{"bob"}));
+    EXPECT_EQ(h.sent(), (Lines{"WHO #a", "@label=l1 JOIN #k old", "@label=l2 METADATA * SUB avatar", "MONITOR + bob",
+                               "@label=l3 WHOIS bob"}));
 }
 
 TEST(Execute, RawLineLabelIsReplacedOnlyWhenLabelling) {

@@ -105,6 +105,147 @@ def test_labels_and_local_echo_follow_the_capabilities():
     assert [(m["sender"], m["text"], m["own"]) for m in stored] == [("me", "hi  there", True)]
 
 
+# The fields of the commands below in declared order, for their array form.
+FIELD_ORDER = {
+    "join": ("channel", "key"), "part": ("channel", "reason"), "send_message": ("target", "text"),
+    "send_notice": ("target", "text"), "send_action": ("target", "text"), "set_topic": ("channel", "topic"),
+    "redact_message": ("target", "msgid", "reason"), "mark_read": ("target", "at_ms"),
+    "fetch_history": ("target", "before_msgid", "limit"), "set_metadata": ("key", "value"),
+    "subscribe_metadata": ("keys",), "rename_channel": ("channel", "new_name", "reason"),
+    "create_invite_link": ("channel", "description"), "watch_nicks": ("nicks",), "unwatch_nicks": ("nicks",),
+    "set_nick": ("nick",),
+}
+
+
+def middle(field, shown):
+    return f"invalid {field}: {shown} cannot be a middle parameter"
+
+
+# (typed call, the same command as JSON, the ValueError text (str) or the line sent (bytes)).
+# A field before the last parameter must read back as that one parameter, a watched nick as
+# one item of its list; the fields written last are sent as they are.
+FIELD_CHECKS = [
+    (lambda c: c.join("#a :evil", "k"), {"type": "join", "channel": "#a :evil", "key": "k"},
+     middle("channel", '"#a :evil"')),
+    (lambda c: c.join("#a b", "k"), {"type": "join", "channel": "#a b", "key": "k"}, middle("channel", '"#a b"')),
+    (lambda c: c.join("", "k"), {"type": "join", "channel": "", "key": "k"}, middle("channel", '""')),
+    (lambda c: c.join(":#a", "k"), {"type": "join", "channel": ":#a", "key": "k"}, middle("channel", '":#a"')),
+    (lambda c: c.join("#a\r\nQUIT", "k"), {"type": "join", "channel": "#a\r\nQUIT", "key": "k"},
+     middle("channel", '"#a\\r\\nQUIT"')),
+    (lambda c: c.join("#a\0", "k"), {"type": "join", "channel": "#a\0", "key": "k"}, middle("channel", '"#a\\0"')),
+    (lambda c: c.join("#a b"), {"type": "join", "channel": "#a b"}, b"JOIN :#a b"),
+    (lambda c: c.join("#a", "k k"), {"type": "join", "channel": "#a", "key": "k k"}, b"JOIN #a :k k"),
+    (lambda c: c.part("#a b", "bye"), {"type": "part", "channel": "#a b", "reason": "bye"},
+     middle("channel", '"#a b"')),
+    (lambda c: c.part("#a b"), {"type": "part", "channel": "#a b"}, b"PART :#a b"),
+    (lambda c: c.send_message("#a :evil", "hi there"),
+     {"type": "send_message", "target": "#a :evil", "text": "hi there"},
+     middle("target", '"#a :evil"')),
+    (lambda c: c.send_message("", "x"), {"type": "send_message", "target": "", "text": "x"}, middle("target", '""')),
+    (lambda c: c.send_message("#a", ":) x"), {"type": "send_message", "target": "#a", "text": ":) x"},
+     b"PRIVMSG #a ::) x"),
+    (lambda c: c.send_notice("bob x", "hi"), {"type": "send_notice", "target": "bob x", "text": "hi"},
+     middle("target", '"bob x"')),
+    (lambda c: c.send_action('b"ob', "waves"), {"type": "send_action", "target": 'b"ob', "text": "waves"},
+     b'PRIVMSG b"ob :\x01ACTION waves\x01'),
+    (lambda c: c.send_action("\u00e9 \u0301", "waves"),
+     {"type": "send_action", "target": "\u00e9 \u0301", "text": "waves"},
+     middle("target", '"\u00e9 \\u{301}"')),
+    (lambda c: c.set_topic("#a b", "t"), {"type": "set_topic", "channel": "#a b", "topic": "t"},
+     middle("channel", '"#a b"')),
+    (lambda c: c.set_topic("#a b"), {"type": "set_topic", "channel": "#a b"}, middle("channel", '"#a b"')),
+    (lambda c: c.redact_message("#a b", "m1"), {"type": "redact_message", "target": "#a b", "msgid": "m1"},
+     middle("target", '"#a b"')),
+    (lambda c: c.redact_message("#a", "m 1", "spam"), {"type": "redact_message", "target": "#a", "msgid": "m 1",
+                                                       "reason": "spam"}, middle("msgid", '"m 1"')),
+    (lambda c: c.redact_message("#a", "m 1"), {"type": "redact_message", "target": "#a", "msgid": "m 1"},
+     b"REDACT #a :m 1"),
+    (lambda c: c.mark_read(":x", 0), {"type": "mark_read", "target": ":x", "at_ms": 0}, middle("target", '":x"')),
+    (lambda c: c.fetch_history("#a b"), {"type": "fetch_history", "target": "#a b", "limit": 50},
+     middle("target", '"#a b"')),
+    (lambda c: c.fetch_history("#a", "x y"), {"type": "fetch_history", "target": "#a", "before_msgid": "x y",
+                                              "limit": 50}, middle("before_msgid", '"x y"')),
+    (lambda c: c.fetch_history("#a", ":x"), {"type": "fetch_history", "target": "#a", "before_msgid": ":x",
+                                             "limit": 50}, b"CHATHISTORY BEFORE #a msgid=:x 50"),
+    (lambda c: c.set_metadata("a b", "v"), {"type": "set_metadata", "key": "a b", "value": "v"},
+     middle("key", '"a b"')),
+    (lambda c: c.set_metadata("a b"), {"type": "set_metadata", "key": "a b"}, b"METADATA * SET :a b"),
+    (lambda c: c.subscribe_metadata(["a", "b c", "d"]), {"type": "subscribe_metadata", "keys": ["a", "b c", "d"]},
+     middle("keys", '"b c"')),
+    (lambda c: c.subscribe_metadata(["a", "b c"]), {"type": "subscribe_metadata", "keys": ["a", "b c"]},
+     b"METADATA * SUB a :b c"),
+    (lambda c: c.rename_channel("#a b", "#c"), {"type": "rename_channel", "channel": "#a b", "new_name": "#c"},
+     middle("channel", '"#a b"')),
+    (lambda c: c.rename_channel("#a", "#b c", "tidier"), {"type": "rename_channel", "channel": "#a", "new_name": "#b c",
+                                                          "reason": "tidier"}, middle("new_name", '"#b c"')),
+    (lambda c: c.rename_channel("#a", "#b c"), {"type": "rename_channel", "channel": "#a", "new_name": "#b c"},
+     b"RENAME #a :#b c"),
+    (lambda c: c.create_invite_link("#a b", "d"), {"type": "create_invite_link", "channel": "#a b", "description": "d"},
+     middle("channel", '"#a b"')),
+    (lambda c: c.create_invite_link("#a b"), {"type": "create_invite_link", "channel": "#a b"},
+     b"INVITELINK CREATE :#a b"),
+    (lambda c: c.watch_nicks(["ok", "a,b"]), {"type": "watch_nicks", "nicks": ["ok", "a,b"]},
+     'invalid nicks: "a,b" cannot be a list item'),
+    (lambda c: c.watch_nicks([""]), {"type": "watch_nicks", "nicks": [""]}, 'invalid nicks: "" cannot be a list item'),
+    (lambda c: c.watch_nicks(["a b"]), {"type": "watch_nicks", "nicks": ["a b"]},
+     'invalid nicks: "a b" cannot be a list item'),
+    (lambda c: c.unwatch_nicks(("a\nb",)), {"type": "unwatch_nicks", "nicks": ["a\nb"]},
+     'invalid nicks: "a\\nb" cannot be a list item'),
+    (lambda c: c.set_nick("a b"), {"type": "set_nick", "nick": "a b"}, b"NICK :a b"),
+]
+
+
+@pytest.mark.parametrize("typed, as_json, outcome", FIELD_CHECKS)
+def test_fields_that_would_reshape_the_line_are_refused_on_every_road(typed, as_json, outcome):
+    import json
+
+    as_array = [as_json["type"]] + [as_json.get(f) for f in FIELD_ORDER[as_json["type"]]]
+    roads = (typed, lambda c: c.command(as_json), lambda c: c.command(as_array),
+             lambda c: c.command(json.dumps(as_json)))
+    for road in roads:
+        client = Client("me")
+        if isinstance(outcome, bytes):
+            road(client)
+            assert drain(client) == [outcome + b"\r\n"]
+            continue
+        with pytest.raises(ValueError) as info:
+            road(client)
+        assert str(info.value) == outcome
+        assert getattr(info.value, "__notes__", []) == []
+        assert drain(client) == [] and client.poll_events() == []
+
+
+def test_a_refused_command_leaves_no_trace():
+    client = registered("labeled-response")  # labels used, and a local echo for chat
+    client.handle_bytes(b":me!u@h JOIN #a\r\n:me!u@h JOIN #k\r\n")
+    client.join("#k", "old")
+    client.subscribe_metadata(["avatar"])
+    assert drain(client)[-2:] == [b"@label=l1 JOIN #k old\r\n", b"@label=l2 METADATA * SUB avatar\r\n"]
+    client.poll_events()
+    before = client.model()
+    refused = [
+        lambda c: c.send_message("#a :evil", "hi there"),
+        lambda c: c.command(["send_action", "", "waves"]),
+        lambda c: c.join("#k x", "new"),
+        lambda c: c.command({"type": "subscribe_metadata", "keys": ["new key", "other"]}),
+        lambda c: c.watch_nicks(["carol", "a,b"]),
+        lambda c: c.command('{"type": "redact_message", "target": "#a", "msgid": "m 1", "reason": "spam"}'),
+    ]
+    for call in refused:
+        with pytest.raises(ValueError):
+            call(client)
+    assert drain(client) == [] and client.poll_events() == []
+    assert client.model() == before
+
+    # No label was used, and the stored key, metadata keys and watch list are as they were.
+    client.whois("bob")
+    assert drain(client) == [b"@label=l3 WHOIS bob\r\n"]
+    client.handle_disconnected()
+    client.handle_connected()
+    client.handle_bytes(b"CAP * LS :\r\n:srv 001 me :Welcome\r\n")
+    assert drain(client)[4:] == [b"METADATA * SUB avatar\r\n", b"JOIN #a\r\n", b"JOIN #k old\r\n"]
+
+
 class Index:
     def __index__(self):
         return 7
@@ -233,18 +374,36 @@ HOSTILE = "a\r\nQUIT :x\n\0b \r"
 
 
 def one_line_calls():
+    """Hostile text in every field the line writes last or in a tag."""
     h = HOSTILE
     return [
-        lambda c: c.join(h, h), lambda c: c.part(h, h), lambda c: c.send_message(h, h),
-        lambda c: c.send_notice(h, h), lambda c: c.send_action(h, h), lambda c: c.set_nick(h),
-        lambda c: c.set_topic(h, h), lambda c: c.set_away(h), lambda c: c.set_typing(h, "active"),
-        lambda c: c.add_reaction(h, h, h), lambda c: c.remove_reaction(h, h, h), lambda c: c.redact_message(h, h, h),
-        lambda c: c.mark_read(h, 1), lambda c: c.fetch_history(h, h), lambda c: c.set_metadata(h, h),
-        lambda c: c.subscribe_metadata([h, h]), lambda c: c.whois(h), lambda c: c.rename_channel(h, h, h),
-        lambda c: c.create_invite_link(h, h), lambda c: c.delete_invite_link(h), lambda c: c.redeem_invite_code(h),
-        lambda c: c.generate_token(h), lambda c: c.watch_nicks([h, h]), lambda c: c.unwatch_nicks([h]),
+        lambda c: c.join("#a", h), lambda c: c.join(h), lambda c: c.part("#a", h), lambda c: c.part(h),
+        lambda c: c.send_message("#a", h), lambda c: c.send_notice("#a", h), lambda c: c.send_action("#a", h),
+        lambda c: c.set_nick(h), lambda c: c.set_topic("#a", h), lambda c: c.set_away(h),
+        lambda c: c.set_typing(h, "active"), lambda c: c.add_reaction(h, h, h), lambda c: c.remove_reaction(h, h, h),
+        lambda c: c.redact_message("#a", "m1", h), lambda c: c.redact_message("#a", h),
+        lambda c: c.set_metadata("k", h), lambda c: c.set_metadata(h), lambda c: c.subscribe_metadata(["k", h]),
+        lambda c: c.whois(h),
+        lambda c: c.rename_channel("#a", "#b", h), lambda c: c.rename_channel("#a", h),
+        lambda c: c.create_invite_link("#a", h), lambda c: c.create_invite_link(h),
+        lambda c: c.create_invite_link(description=h), lambda c: c.delete_invite_link(h),
+        lambda c: c.redeem_invite_code(h), lambda c: c.generate_token(h),
         lambda c: c.send_voice_signal(h, {"type": "offer", "sdp": h}),
         lambda c: c.quit(h), lambda c: c.send_raw_line("@+t=" + h + " PRIVMSG #a :" + h),
+        lambda c: c.command({"type": "send_message", "target": "#a", "text": h}),
+    ]
+
+
+def middle_calls():
+    """The same text in a field that lands before the last parameter, or in a watch list."""
+    h = HOSTILE
+    return [
+        lambda c: c.join(h, h), lambda c: c.part(h, h), lambda c: c.send_message(h, h), lambda c: c.send_notice(h, h),
+        lambda c: c.send_action(h, h), lambda c: c.set_topic(h), lambda c: c.redact_message(h, "m1"),
+        lambda c: c.redact_message("#a", h, h), lambda c: c.mark_read(h, 1), lambda c: c.fetch_history(h),
+        lambda c: c.fetch_history("#a", h), lambda c: c.set_metadata(h, h), lambda c: c.subscribe_metadata([h, h]),
+        lambda c: c.rename_channel(h, "#b"), lambda c: c.rename_channel("#a", h, h),
+        lambda c: c.create_invite_link(h, h), lambda c: c.watch_nicks([h]), lambda c: c.unwatch_nicks([h]),
         lambda c: c.command({"type": "send_message", "target": h, "text": h}),
     ]
 
@@ -258,6 +417,10 @@ def test_no_call_puts_more_than_one_line_on_the_wire():
             assert len(chunks) == 1, chunks
             body = chunks[0][:-2]
             assert chunks[0].endswith(b"\r\n") and not any(b in body for b in (b"\r", b"\n", b"\0")), chunks
+        for call in middle_calls():
+            with pytest.raises(ValueError):
+                call(client)
+            assert drain(client) == []
 
 
 def test_commands_given_while_down_go_out_ahead_of_the_registration_burst():
