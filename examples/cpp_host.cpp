@@ -20,13 +20,17 @@ int main() {
     auto write_out = [&engine] {
         while (auto line = engine.poll_transmit()) std::cout << "> " << *line;  // ends in CR LF
     };
-    auto drain = [&engine] {
+    auto order = [&engine](tessel::Command command) {
+        if (auto refused = engine.execute(std::move(command)))  // then nothing was sent
+            std::cout << "refused: " << refused->field << " \"" << refused->value << "\"\n";
+    };
+    auto drain = [&engine, &order] {
         for (const tessel::Event& event : engine.poll_events()) {
             std::string json;
             tessel::event_to_json(event, json);
             std::cout << json << "\n";
             if (std::holds_alternative<tessel::Event::Registered>(event.value))
-                engine.execute(tessel::Command::Join{"#tessel", std::nullopt});
+                order(tessel::Command::Join{"#tessel", std::nullopt});
         }
     };
 
@@ -40,7 +44,8 @@ int main() {
     write_out();
     engine.handle_bytes(":mybot!bot@example JOIN #tessel\r\n:ann!ann@example PRIVMSG #tessel :hi mybot\r\n");
     drain();
-    engine.execute(tessel::Command::SendMessage{"#tessel", "hello ann"});
+    order(tessel::Command::SendMessage{"#tessel", "hello ann"});
+    order(tessel::Command::SendMessage{"#tessel :ann", "a target the line could not carry"});
     write_out();
     drain();  // our own message, stored as the server did not echo it
     std::cout << "next wake-up at " << engine.poll_timeout().value_or(0) << " ms\n";
