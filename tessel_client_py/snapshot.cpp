@@ -176,7 +176,8 @@ PyObject* list_of(const Items& items, Make&& make) {
     return list.release();
 }
 
-PyObject* text_list(const std::vector<std::string>& items) {
+template <class Items>
+PyObject* text_list(const Items& items) {
     return list_of(items, [](const std::string& s) { return text(s); });
 }
 
@@ -253,7 +254,7 @@ private:
 
 PyObject* reactions(const MessageExtras* extras) {
     if (!extras) return PyDict_New();
-    return map_of(extras->reactions, [](const std::vector<std::string>& nicks) { return text_list(nicks); });
+    return map_of(extras->reactions, [](const UniqueList& nicks) { return text_list(nicks); });
 }
 
 PyObject* link_preview(const LinkPreview& p) {

@@ -26,6 +26,7 @@
 #include "tessel_client/engine/scram.hpp"
 #include "tessel_client/engine/timer_key.hpp"
 #include "tessel_client/model/model.hpp"
+#include "tessel_client/model/unique_list.hpp"
 #include "tessel_client/protocol/isupport.hpp"
 #include "tessel_client/protocol/message.hpp"
 #include "tessel_client/voice/voice_room.hpp"
@@ -45,7 +46,7 @@ struct Engine {
     std::string current_nick;
     Isupport isupport;
     Model model;
-    std::vector<std::string> metadata_keys;
+    UniqueList metadata_keys;  // in the order first subscribed
     std::string recv_buf;
     std::deque<std::string> transmit;  // each entry one line ending in CR LF
     std::vector<Event> events;         // taken whole by poll_events, so a vector keeps FIFO order

@@ -6,7 +6,6 @@
 // value-reference and moves the strings out of it into the message, with the line writer
 // keeping it to one line. Chat messages take the chat path (labelled, then the local echo),
 // watch lists the MONITOR path (never labelled), everything else the labelled path.
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -103,10 +102,7 @@ struct Executor {
     }
     void operator()(Command::SubscribeMetadata& c) const {
         // Every key goes out, also those held already, so the server's answer covers them all.
-        for (const std::string& key : c.keys) {
-            auto& held = engine.metadata_keys;
-            if (std::find(held.begin(), held.end(), key) == held.end()) held.push_back(key);
-        }
+        for (const std::string& key : c.keys) engine.metadata_keys.insert(key);
         std::vector<std::string> params;
         params.reserve(c.keys.size() + 2);
         params.emplace_back("*");

@@ -90,9 +90,9 @@ void optional_text_member(std::string_view key, const std::optional<std::string>
     write_json_optional_text(value, out);
 }
 
-// An array of strings ("[]" when empty).
-template <class Out>
-void write_json_text_list(const std::vector<std::string>& items, Out& out) {
+// An array of strings ("[]" when empty), in the order of the range.
+template <class Items, class Out>
+void write_json_text_list(const Items& items, Out& out) {
     out += '[';
     bool first = true;
     for (const auto& item : items) {

@@ -177,7 +177,7 @@ void write_message(const LogMessage& stored, const MessageExtras* extras, Out& o
     write_optional_view(m.reply_to, out);
     out += ",\"reactions\":";
     if (extras != nullptr)
-        write_map(extras->reactions, out, [&](const std::vector<std::string>& nicks) { write_json_text_list(nicks, out); });
+        write_map(extras->reactions, out, [&](const UniqueList& nicks) { write_json_text_list(nicks, out); });
     else
         out += "{}";
     out += ",\"link_preview\":";

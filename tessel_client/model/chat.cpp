@@ -1,6 +1,5 @@
 #include "tessel_client/model/chat.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <iterator>
@@ -96,12 +95,11 @@ std::optional<Changes> apply_reaction(ReduceContext& ctx, const IrcMessage& m) {
     if (target == nullptr) return std::nullopt;
     std::string nick = irc_fold(ctx.isupport.casemapping, sender);
     if (adding) {
-        auto& nicks = log->extras_for(*target).reactions[std::string(*emoji)];
-        if (std::find(nicks.begin(), nicks.end(), nick) == nicks.end()) nicks.push_back(std::move(nick));
+        log->extras_for(*target).reactions[std::string(*emoji)].insert(std::move(nick));
     } else if (const MessageExtras* held = log->extras(*target)) {
         Reactions& reactions = log->extras_for(*target).reactions;
         if (auto it = reactions.find(*emoji); it != reactions.end()) {
-            std::erase(it->second, nick);
+            it->second.erase(nick);
             if (it->second.empty()) reactions.erase(it);
         }
         if (held->empty()) log->drop_extras_if_empty(*target);

@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "tessel_client/model/unique_list.hpp"
 #include "tessel_client/protocol/message.hpp"
 
 namespace tessel {
@@ -98,7 +99,7 @@ struct LinkPreview {
 };
 
 // emoji -> folded nicks in the order they reacted; never an empty list
-using Reactions = std::map<std::string, std::vector<std::string>, std::less<>>;
+using Reactions = std::map<std::string, UniqueList, std::less<>>;
 
 // What few messages get after they are stored: reactions and a link preview.
 struct MessageExtras {

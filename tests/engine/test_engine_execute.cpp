@@ -254,7 +254,7 @@ TEST(Execute, SubscribeMetadataAddsEachNewKeyOnce) {
     Harness h;
     h.engine.execute(Command::SubscribeMetadata{{"a", "b", "a"}});
     h.engine.execute(Command::SubscribeMetadata{{"B", "b", "c"}});
-    EXPECT_EQ(h.engine.metadata_keys, (std::vector<std::string>{"a", "b", "B", "c"}));
+    EXPECT_EQ(h.engine.metadata_keys, (UniqueList{"a", "b", "B", "c"}));
     EXPECT_EQ(h.sent(), (Lines{"METADATA * SUB a b a", "METADATA * SUB B b c"}));
 }
 

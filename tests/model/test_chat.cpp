@@ -262,7 +262,7 @@ TEST_F(Chat, Reactions) {
 TEST_F(Chat, PrivateReactionFromTheOtherPartyReachesTheConversation) {
     setup({"@msgid=o1 :me!u@h PRIVMSG bob :mine"});
     EXPECT_EQ(feed("@+draft/react=👍;+reply=o1 :Bob!u@h TAGMSG me"), Changes{reacted("Bob", "o1")});
-    EXPECT_EQ(reactions(conv("bob").log, "o1").at("👍"), std::vector<std::string>{"bob"});
+    EXPECT_EQ(reactions(conv("bob").log, "o1").at("👍"), UniqueList{"bob"});
     EXPECT_EQ(conv("bob").log.messages.size(), 1u);
     // The echo of our own reaction names bob as target and is found as well.
     EXPECT_EQ(feed("@+draft/react=🎉;+reply=o1 :me!u@h TAGMSG bob"), Changes{reacted("bob", "o1")});
