@@ -18,6 +18,7 @@
 #include "tessel_client/engine/command.hpp"
 #include "tessel_client/engine/command_check.hpp"
 #include "tessel_client/engine/config.hpp"
+#include "tessel_client/engine/deadline_map.hpp"
 #include "tessel_client/engine/event.hpp"
 #include "tessel_client/engine/nick_fallback.hpp"
 #include "tessel_client/engine/open_batch.hpp"
@@ -60,9 +61,9 @@ struct Engine {
     std::map<std::string, VoiceRoom, std::less<>> voice_rooms;  // folded room name -> roster; kept across links
     AllowedCommands allowed_commands;
     BotRegistry bots;  // one connection's: emptied on disconnect
-    std::map<TimerKey, std::uint64_t> timers;
+    DeadlineMap<TimerKey, std::uint64_t> timers;  // key -> deadline
     std::uint64_t label_counter = 0;
-    std::map<std::string, PendingLabel, std::less<>> pending_labels;
+    DeadlineMap<std::string, PendingLabel> pending_labels;
     std::map<std::string, std::string, std::less<>> batch_labels;  // batch reference -> label
     std::uint64_t reconnect_base_ms = 2000;
     std::uint64_t reconnect_max_ms = 300000;

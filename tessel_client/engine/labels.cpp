@@ -1,5 +1,4 @@
 // Labelled requests (IRCv3 labeled-response) and the local echo of sent chat messages.
-#include <algorithm>
 #include <utility>
 
 #include "tessel_client/engine/engine.hpp"
@@ -43,18 +42,7 @@ void Engine::send_chat(IrcMessage&& message) {
 }
 
 void Engine::expire_labels() {
-    std::vector<std::pair<std::string, PendingLabel>> expired;
-    for (auto it = pending_labels.begin(); it != pending_labels.end();) {
-        if (it->second.deadline <= now_ms) {
-            expired.emplace_back(it->first, std::move(it->second));
-            it = pending_labels.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    std::stable_sort(expired.begin(), expired.end(),
-                     [](const auto& a, const auto& b) { return a.second.deadline < b.second.deadline; });
-    for (auto& [label, request] : expired) {
+    for (auto& [label, request] : pending_labels.take_due(now_ms)) {
         if (request.batch) {
             if (auto it = batch_labels.find(*request.batch); it != batch_labels.end()) batch_labels.erase(it);
         }

@@ -73,18 +73,7 @@ void Engine::tick(std::uint64_t monotonic_ms, std::uint64_t unix_time_ms) {
     unix_ms = std::max(unix_ms, unix_time_ms);
 
     // Everything due is taken out first, so a timer armed while these fire waits for a later tick.
-    std::vector<std::pair<TimerKey, std::uint64_t>> due;
-    for (auto it = timers.begin(); it != timers.end();) {
-        if (it->second <= now_ms) {
-            due.emplace_back(it->first, it->second);
-            it = timers.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-
-    for (auto& [key, deadline] : due) {
+    for (auto& [key, deadline] : timers.take_due(now_ms)) {
         switch (key.value.index()) {
             case 0:  // Idle
                 queue_line(IrcMessage::make("PING", current_nick));
@@ -107,12 +96,7 @@ void Engine::tick(std::uint64_t monotonic_ms, std::uint64_t unix_time_ms) {
     expire_labels();
 }
 
-std::optional<std::uint64_t> Engine::poll_timeout() const {
-    std::optional<std::uint64_t> earliest;
-    for (const auto& entry : timers)
-        if (!earliest || entry.second < *earliest) earliest = entry.second;
-    return earliest;
-}
+std::optional<std::uint64_t> Engine::poll_timeout() const { return timers.earliest(); }
 
 void Engine::nick_rejected(const IrcMessage& message) {
     // After registration the refusal answers a host's NICK, and once the fallback has given up

@@ -74,7 +74,7 @@ void Engine::handle_line(std::string_view raw) {
     // smallest keys, so both sit at the front of the map.
     auto front = timers.begin();
     if (front != timers.end() && front->first.value.index() == 0) {
-        front->second = saturating_add(now_ms, kIdleMs);
+        timers.update(front, [this](std::uint64_t& deadline) { deadline = saturating_add(now_ms, kIdleMs); });
         ++front;
     } else {
         front = std::next(timers.emplace_hint(front, TimerKey{TimerKey::Idle{}}, saturating_add(now_ms, kIdleMs)));
@@ -104,7 +104,7 @@ std::optional<std::string> Engine::settle_label(const IrcMessage& message) {
             if (!label) return std::nullopt;
             auto pending = pending_labels.find(*label);
             if (pending == pending_labels.end()) return std::nullopt;
-            pending->second.batch = std::string(ref);
+            pending_labels.update(pending, [ref](PendingLabel& request) { request.batch = std::string(ref); });
             batch_labels.insert_or_assign(std::string(ref), std::string(*label));
         } else if (first[0] == '-') {
             auto link_it = batch_labels.find(ref);
@@ -124,7 +124,7 @@ std::optional<std::string> Engine::settle_label(const IrcMessage& message) {
         if (auto link_it = batch_labels.find(*pending->second.batch); link_it != batch_labels.end())
             batch_labels.erase(link_it);
     }
-    std::string command = std::move(pending->second.command);
+    std::string command = pending->second.command;
     pending_labels.erase(pending);
     return command;
 }

@@ -156,8 +156,9 @@ TEST(Labels, ExpireOnceByDeadlineThenLabelOrder) {
     h.register_with({"labeled-response"});
     h.engine.tick(1000, 0);
     for (int i = 1; i <= 10; ++i) h.engine.send_labeled(IrcMessage::make("C" + std::to_string(i)));
-    h.engine.pending_labels.at("l1").deadline = 40000;
-    h.engine.pending_labels.at("l5").deadline = 20000;
+    auto& pending = h.engine.pending_labels;
+    pending.update(pending.find("l1"), [](PendingLabel& request) { request.deadline = 40000; });
+    pending.update(pending.find("l5"), [](PendingLabel& request) { request.deadline = 20000; });
     h.drain();
 
     h.engine.tick(30999, 0);

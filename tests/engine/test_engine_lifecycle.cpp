@@ -216,9 +216,9 @@ TEST(Tick, UnixClockNeverGoesBackAndMonotonicIsStoredAsGiven) {
 
 TEST(Tick, DueTimersFireByDeadlineThenKeyOrder) {
     Harness h;
-    h.engine.timers[TimerKey{TimerKey::Typing{"#a", "bob"}}] = 100;
-    h.engine.timers[TimerKey{TimerKey::Reconnect{}}] = 100;
-    h.engine.timers[TimerKey{TimerKey::Typing{"#a", "al"}}] = 50;
+    h.engine.timers.insert_or_assign(TimerKey{TimerKey::Typing{"#a", "bob"}}, 100);
+    h.engine.timers.insert_or_assign(TimerKey{TimerKey::Reconnect{}}, 100);
+    h.engine.timers.insert_or_assign(TimerKey{TimerKey::Typing{"#a", "al"}}, 50);
     h.engine.model.channel_entry("#a", "#a");
     h.engine.model.set_typing_member("#a", "bob", true);
     h.engine.model.set_typing_member("#a", "al", true);
