@@ -1,5 +1,9 @@
+#include <random>
+#include <string>
+
 #include "model_fixture.hpp"
 #include "tessel_client/model/modes.hpp"
+#include "tessel_client/protocol/utf8.hpp"
 
 namespace tessel::test {
 namespace {
@@ -50,6 +54,56 @@ TEST_F(Modes, UserModesChangeNothingReported) {
     feed(":me MODE me +xi");
     EXPECT_EQ(model.me.modes, "wxi");
     EXPECT_EQ(feed(":me MODE"), Changes{});
+}
+
+// Runs of user-mode changes against the plain rule (each letter once, in the order added; a
+// removal drops it wherever it stands), starting from held letters that may repeat, as a
+// model read back from elsewhere can hold them.
+TEST_F(Modes, UserModeRunsMatchThePlainRule) {
+    std::mt19937 random(3);
+    const std::u32string alphabet = U"abcdeé";
+    for (int run = 0; run < 300; ++run) {
+        std::u32string held, letters;
+        for (int i = random() % 4; i > 0; --i) held += alphabet[random() % alphabet.size()];
+        for (int i = random() % 12; i > 0; --i) {
+            if (random() % 3 == 0) letters += random() % 2 ? U'+' : U'-';
+            letters += alphabet[random() % alphabet.size()];
+        }
+        std::u32string expected = held;
+        bool adding = true;
+        for (const char32_t c : letters) {
+            if (c == U'+' || c == U'-') {
+                adding = c == U'+';
+            } else if (!adding) {
+                std::erase(expected, c);
+            } else if (expected.find(c) == std::u32string::npos) {
+                expected += c;
+            }
+        }
+        auto utf8 = [](const std::u32string& text) {
+            std::string out;
+            for (const char32_t c : text) utf8_append(c, out);
+            return out;
+        };
+        model.me.modes = utf8(held);
+        feed(":me MODE me " + utf8(letters));
+        SCOPED_TRACE(utf8(held) + " " + utf8(letters));
+        EXPECT_EQ(model.me.modes, utf8(expected));
+    }
+}
+
+// PREFIX lists may repeat a letter or a symbol: the first place counts for both.
+TEST_F(Modes, RepeatedPrefixEntriesRankByTheirFirstPlace) {
+    isupport.prefix_modes = {U'o', U'v', U'o', U'h'};
+    isupport.prefix_symbols = {U'@', U'+', U'!', U'@'};
+    feed(":op!u@h MODE #a +vohh bob bob bob bob");
+    EXPECT_EQ(prefixes("bob"), "@+");
+    const std::vector<char32_t> symbols{U'+', U'@', U'+', U'%'};
+    std::string p = "%";
+    add_prefix_symbol(p, U'@', {}, symbols);
+    add_prefix_symbol(p, U'+', {}, symbols);
+    add_prefix_symbol(p, U'~', {}, symbols);
+    EXPECT_EQ(p, "+@%~");
 }
 
 TEST(AddPrefixSymbol, KeepsRankOrder) {
