@@ -1,6 +1,7 @@
 #include "tessel_client/voice/voice_room.hpp"
 
-#include <algorithm>
+#include <set>
+#include <string>
 
 namespace tessel {
 namespace {
@@ -22,14 +23,16 @@ struct Apply {
 
     void operator()(const Signal::Joined& s) const {
         room.turn = s.turn;  // a frame without credentials clears them
+        // Folded once, so a long roster is not compared with every streamer in turn.
+        std::set<std::string, std::less<>> streaming;
+        if (room.stream_room && s.streamers)
+            for (const std::string& streamer : *s.streamers) streaming.insert(irc_fold(mapping, streamer));
         for (const std::string& name : s.members) {
             VoiceRole role = room.default_role();
             if (s.role && irc_equal(mapping, name, own_nick)) {
                 role = *s.role;
             } else if (room.stream_room && s.streamers) {
-                const bool streams = std::any_of(s.streamers->begin(), s.streamers->end(),
-                                                 [&](const std::string& st) { return irc_equal(mapping, name, st); });
-                role = streams ? VoiceRole::Publisher : VoiceRole::Viewer;
+                role = streaming.contains(irc_fold(mapping, name)) ? VoiceRole::Publisher : VoiceRole::Viewer;
             }
             room.member_entry(name, mapping).role = role;
         }
