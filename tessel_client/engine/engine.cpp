@@ -15,12 +15,12 @@ Engine::Engine(Config given) : config(std::move(given)) {
 void Engine::queue_line(const IrcMessage& message) {
     std::string line = message.to_line();  // sized up front
     line += "\r\n";
-    transmit.push_back(std::move(line));
+    transmit.push_back(OutgoingLine{std::move(line)});
 }
 
 std::optional<std::string> Engine::poll_transmit() {
     if (transmit.empty()) return std::nullopt;
-    std::string line = std::move(transmit.front());
+    std::string line = std::move(transmit.front().text);
     transmit.pop_front();
     return line;
 }

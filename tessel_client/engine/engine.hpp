@@ -22,6 +22,7 @@
 #include "tessel_client/engine/event.hpp"
 #include "tessel_client/engine/nick_fallback.hpp"
 #include "tessel_client/engine/open_batch.hpp"
+#include "tessel_client/engine/outgoing_line.hpp"
 #include "tessel_client/engine/pending_label.hpp"
 #include "tessel_client/engine/sasl.hpp"
 #include "tessel_client/engine/scram.hpp"
@@ -49,8 +50,9 @@ struct Engine {
     Model model;
     UniqueList metadata_keys;  // in the order first subscribed
     std::string recv_buf;
-    std::deque<std::string> transmit;  // each entry one line ending in CR LF
-    std::vector<Event> events;         // taken whole by poll_events, so a vector keeps FIFO order
+    std::deque<OutgoingLine> transmit;  // taken by poll_transmit, oldest first
+    std::deque<HeldLine> held;          // host command lines waiting for 001; sent after its resume burst
+    std::vector<Event> events;          // taken whole by poll_events, so a vector keeps FIFO order
     std::optional<ScramState> scram;
     std::map<std::string, OpenBatch, std::less<>> batches;
     std::uint64_t batch_message_limit = 1024;
@@ -93,16 +95,24 @@ struct Engine {
     // Turns one host command into its lines (execute.cpp). A command whose line could not carry
     // a field where the line puts it (command_check.hpp) is refused whole: nothing is sent,
     // stored, labelled or echoed, and the refusal names the field. Nothing when carried out.
+    // The lines reach the server only once it has registered us: given while the link is down
+    // they are queued at once, but handle_connected sets them aside with every other line not
+    // yet taken, and they, and those given before 001, go out right after 001's resume burst.
+    // Raw lines and invitation codes are the exception: they go out at once, and those given
+    // while down stay ahead of the registration burst.
     std::optional<CommandRefusal> execute(Command command);
 
-    // Send path.
+    // Send path. queue_line is the engine's own, for upkeep lines that go out at once; the
+    // others carry host commands.
     void queue_line(const IrcMessage& message);
-    std::optional<std::string> send_labeled(const IrcMessage& message);
+    std::optional<std::string> send_labeled(const IrcMessage& message, Sending sending = Sending::WhenRegistered);
     void send_chat(const IrcMessage& message);
     // The same for a message the caller gives up, which then needs no copy.
-    std::optional<std::string> send_labeled(IrcMessage&& message);
+    std::optional<std::string> send_labeled(IrcMessage&& message, Sending sending = Sending::WhenRegistered);
     void send_chat(IrcMessage&& message);
     void update_monitor(const std::vector<std::string>& nicks, bool watch);
+    // A host command's line (held_lines.cpp): held while we register, else queued at once.
+    void queue_command_line(const IrcMessage& message, Sending sending, const std::optional<std::string>& label);
 
     // Receive side, called by the dispatch (public so their effects can be driven directly).
     void apply_message(const IrcMessage& message, bool historical);
@@ -143,6 +153,11 @@ private:
     void on_logged_in(const IrcMessage& message);
     void on_sasl_success(const IrcMessage& message);
     void expire_labels();
+    // Held lines (held_lines.cpp): every line not yet taken, raw lines excepted, when a link
+    // comes up; all of them after 001's resume burst, their requests timed from then.
+    void hold_line(std::string text, std::optional<std::string> label);
+    void set_aside_unsent_lines();
+    void release_held_lines();
     // Reduces one message and queues its model_changed events; false when nothing changed and
     // the caller owes a raw_line.
     bool apply_changes(const IrcMessage& message, bool historical);

@@ -5,7 +5,8 @@
 // its line refuses it before any state changes. Then every handler takes its command by
 // value-reference and moves the strings out of it into the message, with the line writer
 // keeping it to one line. Chat messages take the chat path (labelled, then the local echo),
-// watch lists the MONITOR path (never labelled), everything else the labelled path.
+// watch lists the MONITOR path (never labelled), everything else the labelled path. Each
+// line waits for registration (held_lines.cpp), raw lines and invitation codes excepted.
 #include <string>
 #include <utility>
 #include <vector>
@@ -127,7 +128,10 @@ struct Executor {
     void operator()(Command::DeleteInviteLink& c) const {
         labeled(IrcMessage::make("INVITELINK", "DELETE", std::move(c.share_id)));
     }
-    void operator()(Command::RedeemInviteCode& c) const { labeled(IrcMessage::make("INVITECODE", std::move(c.code))); }
+    void operator()(Command::RedeemInviteCode& c) const {
+        // A code is redeemed before registering: it is what may let the registration through.
+        engine.send_labeled(IrcMessage::make("INVITECODE", std::move(c.code)), Sending::AtOnce);
+    }
     void operator()(Command::GenerateToken& c) const {
         labeled(IrcMessage::make("TOKEN", "GENERATE", std::move(c.service)));
     }
@@ -141,8 +145,10 @@ struct Executor {
     }
     void operator()(Command::Quit& c) const { labeled(with_optional(IrcMessage::make("QUIT"), c.reason)); }
     void operator()(Command::SendRawLine& c) const {
-        // A line that does not parse has nothing to send: it is dropped without a trace.
-        if (std::optional<IrcMessage> parsed = parse_line(c.line)) labeled(std::move(*parsed));
+        // A line that does not parse has nothing to send: it is dropped without a trace. One that
+        // does goes out at once, as it may be a line the server must see before registration.
+        if (std::optional<IrcMessage> parsed = parse_line(c.line))
+            engine.send_labeled(std::move(*parsed), Sending::AtOnce);
     }
 };
 

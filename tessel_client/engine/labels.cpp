@@ -5,17 +5,17 @@
 
 namespace tessel {
 
-std::optional<std::string> Engine::send_labeled(const IrcMessage& message) {
+std::optional<std::string> Engine::send_labeled(const IrcMessage& message, Sending sending) {
     if (!caps.is_enabled("labeled-response")) {
-        queue_line(message);
+        queue_command_line(message, sending, std::nullopt);
         return std::nullopt;
     }
-    return send_labeled(IrcMessage(message));
+    return send_labeled(IrcMessage(message), sending);
 }
 
-std::optional<std::string> Engine::send_labeled(IrcMessage&& message) {
+std::optional<std::string> Engine::send_labeled(IrcMessage&& message, Sending sending) {
     if (!caps.is_enabled("labeled-response")) {
-        queue_line(message);
+        queue_command_line(message, sending, std::nullopt);
         return std::nullopt;
     }
     ++label_counter;
@@ -23,7 +23,7 @@ std::optional<std::string> Engine::send_labeled(IrcMessage&& message) {
     pending_labels.insert_or_assign(label, PendingLabel{message.command, std::nullopt,
                                                         saturating_add(now_ms, kLabelAnswerMs)});
     upsert_tag(message.tags, Tag::make("label", label));
-    queue_line(message);
+    queue_command_line(message, sending, label);
     return label;
 }
 

@@ -39,6 +39,9 @@ void Engine::handle_connected() {
     timers.erase(TimerKey{TimerKey::PingTimeout{}});
     timers.insert_or_assign(TimerKey{TimerKey::Idle{}}, saturating_add(now_ms, kIdleMs));
 
+    // What the host has not taken waits for this registration to complete, as a server refuses
+    // everything before it; its own raw lines stay ahead of the burst.
+    set_aside_unsent_lines();
     queue_line(IrcMessage::make("CAP", "LS", "302"));
     if (config.password) queue_line(IrcMessage::make("PASS", *config.password));
     nick_fallback = fresh_nick_fallback(config.nick);

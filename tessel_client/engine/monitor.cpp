@@ -35,7 +35,8 @@ void Engine::update_monitor(const std::vector<std::string>& nicks, bool watch) {
     }
     const std::uint32_t limit = isupport.number("MONITOR").value_or(kDefaultMonitorLimit);
     for (std::string& group : chunk_monitor_targets(nicks, limit))
-        queue_line(IrcMessage::make("MONITOR", watch ? "+" : "-", std::move(group)));
+        queue_command_line(IrcMessage::make("MONITOR", watch ? "+" : "-", std::move(group)), Sending::WhenRegistered,
+                           std::nullopt);
 }
 
 void Engine::monitor_reply(const IrcMessage& message) {

@@ -34,6 +34,8 @@ void Engine::on_welcome(const IrcMessage& message) {
         if (auto msgid = channel.log.messages.rbegin()->msgid())
             queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, "msgid=" + std::string(*msgid), "100"));
     }
+    // Then what the host asked for while we were not registered, now that the server listens.
+    release_held_lines();
 }
 
 void Engine::on_ping(const IrcMessage& message) {

@@ -47,7 +47,7 @@ TEST(EngineQueue, OneEntryPerLineInOrderWithoutLimit) {
     EXPECT_FALSE(engine.poll_transmit());
 }
 
-TEST(HandleConnected, QueuesBurstBehindEarlierLinesAndArmsIdle) {
+TEST(HandleConnected, QueuesBurstBehindRawLinesAndArmsIdle) {
     struct Case {
         std::optional<std::string> password;
         std::string realname;
@@ -63,10 +63,11 @@ TEST(HandleConnected, QueuesBurstBehindEarlierLinesAndArmsIdle) {
         config.password = c.password;
         config.realname = c.realname;
         Harness h(config);
-        h.engine.queue_line(IrcMessage::make("JOIN", "#early"));
+        h.engine.execute(Command::SendRawLine{"WEBIRC pw gw host 192.0.2.1"});
+        h.engine.queue_line(IrcMessage::make("JOIN", "#early"));  // set aside until 001
         h.engine.tick(500, 0);
         h.engine.handle_connected();
-        Lines expected{"JOIN #early"};
+        Lines expected{"WEBIRC pw gw host 192.0.2.1"};
         expected.insert(expected.end(), c.burst.begin(), c.burst.end());
         EXPECT_EQ(h.sent(), expected);
         EXPECT_EQ(h.engine.link, LinkState::Negotiating);

@@ -38,6 +38,8 @@ class Peer:
         self.cursor = 0     # where the next wait_event starts looking
         self.written = []   # every line sent, as text without CR LF
         self.read = []      # every line received, as text without CR LF
+        self.transcript = []  # (">", line) sent and ("<", line) received, in the order they went
+        self.writing = True   # False: the host takes no lines, as when its socket is backed up
         self.partial = b""
         self.skew_ms = 0    # added to the monotonic clock, to bring deadlines forward
         self.follow_reconnects = True
@@ -71,8 +73,9 @@ class Peer:
             self.client.handle_disconnected()
 
     def flush(self):
-        while (chunk := self.client.poll_transmit()) is not None:
+        while self.writing and (chunk := self.client.poll_transmit()) is not None:
             self.written.append(chunk.decode(errors="replace").rstrip("\r\n"))
+            self.transcript.append((">", self.written[-1]))
             if self.sock is None:
                 continue  # kept by nobody: a dead link's lines are lost like on a real socket
             try:
@@ -90,7 +93,9 @@ class Peer:
             return
         lines = (self.partial + data).split(b"\n")
         self.partial = lines.pop()
-        self.read.extend(line.rstrip(b"\r").decode(errors="replace") for line in lines)
+        received = [line.rstrip(b"\r").decode(errors="replace") for line in lines]
+        self.read.extend(received)
+        self.transcript.extend(("<", line) for line in received)
         self.client.handle_bytes(data)
 
     def step(self):

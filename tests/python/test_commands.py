@@ -423,17 +423,31 @@ def test_no_call_puts_more_than_one_line_on_the_wire():
             assert drain(client) == []
 
 
-def test_commands_given_while_down_go_out_ahead_of_the_registration_burst():
+def test_commands_wait_for_registration_and_raw_lines_do_not():
     client = Client("me", username="u", realname="R")
     client.join("#early")
+    client.send_raw_line("WEBIRC pw gw host 192.0.2.1")
     client.handle_connected()
-    assert drain(client) == [b"JOIN #early\r\n", b"CAP LS 302\r\n", b"NICK me\r\n", b"USER u 0 * R\r\n"]
-
-    # Likewise after a disconnect: what was queued while down leaves first.
-    client.handle_disconnected()
+    assert drain(client) == [b"WEBIRC pw gw host 192.0.2.1\r\n", b"CAP LS 302\r\n", b"NICK me\r\n",
+                             b"USER u 0 * R\r\n"]
+    client.handle_bytes(b"CAP * LS :\r\n")
     client.command({"type": "set_away", "message": "back soon"})
+    client.send_raw_line("CAP LIST")
+    client.handle_bytes(b"PING :p\r\n")
+    assert drain(client) == [b"CAP END\r\n", b"CAP LIST\r\n", b"PONG p\r\n"]
+    client.handle_bytes(b":srv 001 me :Welcome\r\n")
+    assert drain(client) == [b"JOIN #early\r\n", b"AWAY :back soon\r\n"]
+
+    # After a drop, what the host had not taken and what it gave while down follow the rejoin.
+    client.handle_bytes(b":me!u@h JOIN #early\r\n")
+    client.whois("bob")
+    client.handle_disconnected()
+    client.part("#early")
     client.handle_connected()
-    assert drain(client)[:2] == [b"AWAY :back soon\r\n", b"CAP LS 302\r\n"]
+    assert drain(client) == [b"CAP LS 302\r\n", b"NICK me\r\n", b"USER u 0 * R\r\n"]
+    client.handle_bytes(b"CAP * LS :\r\n:srv 001 me :Welcome\r\n")
+    assert drain(client) == [b"CAP END\r\n", b"JOIN #early\r\n", b"WHO #early\r\n", b"WHOIS bob\r\n",
+                             b"PART #early\r\n"]
 
 
 def test_resume_burst_rejoins_with_the_key_join_stored():
