@@ -66,7 +66,9 @@ inline constexpr char kHandleConnected[] =
     "handle_connected($self)\n"
     "--\n"
     "\n"
-    "Tell the engine the transport is up. Queues the registration burst.";
+    "Tell the engine the transport is up. Queues the registration burst. Lines not yet taken, raw\n"
+    "lines excepted, wait with the commands given during registration until after the burst that\n"
+    "follows `registered`.";
 
 inline constexpr char kHandleDisconnected[] =
     "handle_disconnected($self)\n"
@@ -144,7 +146,12 @@ inline constexpr char kCommand[] =
     "Do something on this connection. `command` is JSON text, or a dict, with the same shape as\n"
     "the typed methods: `type` names the method and the other keys are its arguments, as in\n"
     "`{\"type\": \"join\", \"channel\": \"#tessel\"}`. An optional argument may be left out or null;\n"
-    "`limit` of `fetch_history` has no default here.";
+    "`limit` of `fetch_history` has no default here.\n"
+    "\n"
+    "A field that would land before the last parameter of the line and is empty, holds a space,\n"
+    "CR, LF or NUL or begins with \":\", or a watched nick that is empty or holds a comma, space,\n"
+    "CR, LF or NUL, raises ValueError naming the field, and nothing is sent. The typed methods\n"
+    "check the same.";
 
 inline constexpr char kJoin[] =
     "join($self, channel, key=None)\n"
@@ -326,7 +333,8 @@ inline constexpr char kSendRawLine[] =
     "send_raw_line($self, line)\n"
     "--\n"
     "\n"
-    "Send a line we do not model. The escape hatch, so a host is never stuck waiting for us.";
+    "Send a line we do not model. The escape hatch, so a host is never stuck waiting for us.\n"
+    "Goes out at once, ahead of a registration burst when given before connecting.";
 
 // The typed command methods, in the order of the Command variants.
 inline constexpr const char* kCommandMethods[] = {
