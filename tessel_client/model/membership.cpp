@@ -90,22 +90,21 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
         SlotList moved;  // channels the member moves to the new key in, in key order
         for (const std::uint32_t slot : held) {
             auto channel = channels.find(index_.slot_keys[slot]);
-            auto node = channel == channels.end() ? decltype(channel->second.members)::node_type()
-                                                  : channel->second.members.extract(old_key);
-            if (!node) {
+            auto* members = channel == channels.end() ? nullptr : &channel->second.members;
+            auto old_member = members == nullptr ? NameMap<Member>::iterator() : members->find(old_key);
+            if (members == nullptr || old_member == members->end()) {
                 kept.insert(kept.size(), slot);
                 continue;
             }
-            auto& members = channel->second.members;
+            Member member = take_entry(*members, old_member);
             // One walk finds a member already under the new key or the place for the moved one.
-            if (auto at = members.lower_bound(new_key); at != members.end() && at->first == new_key) {
+            if (auto at = members->lower_bound(new_key); at != members->end() && at->first == new_key) {
                 // The new nick is a member already: it takes the prefixes, one membership ends.
-                at->second.prefixes = std::move(node.mapped().prefixes);
+                at->second.prefixes = std::move(member.prefixes);
                 --index_.memberships;
                 index_.release(slot);
             } else {
-                node.key() = new_key;
-                members.insert(at, std::move(node));
+                members->emplace_hint(at, new_key, std::move(member));
                 moved.insert(moved.size(), slot);
             }
         }
@@ -138,23 +137,23 @@ void Model::rename_nick(CaseMapping mapping, std::string_view old_nick, std::str
     }
 
     // A record under the new key gives way to the moved one; one walk finds either.
-    if (auto node = conversations.extract(old_key)) {
-        node.key() = new_key;
-        node.mapped().nick = std::string(new_nick);
+    if (auto held = conversations.find(old_key); held != conversations.end()) {
+        Conversation conversation = take_entry(conversations, held);
+        conversation.nick = std::string(new_nick);
         auto at = conversations.lower_bound(new_key);
         if (at != conversations.end() && at->first == new_key) at = conversations.erase(at);
-        conversations.insert(at, std::move(node));
+        conversations.emplace_hint(at, new_key, std::move(conversation));
     }
 
-    if (auto node = people.extract(old_key)) {
-        node.key() = new_key;
-        node.mapped().nick = std::string(new_nick);
+    if (auto held = people.find(old_key); held != people.end()) {
+        Person person = take_entry(people, held);
+        person.nick = std::string(new_nick);
         auto at = people.lower_bound(new_key);
         if (at != people.end() && at->first == new_key) {
             at = people.erase(at);
             --index_.people;
         }
-        people.insert(at, std::move(node));
+        people.emplace_hint(at, new_key, std::move(person));
         mark_candidate(new_key);
     }
     // Whatever the old key still holds (a WHOIS record) is known by nothing now.

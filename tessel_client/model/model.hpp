@@ -15,6 +15,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "tessel_client/model/boxed.hpp"
@@ -60,6 +61,17 @@ using FoldedSet = std::set<std::string, std::less<>>;
 // A map keyed by folded name, its nodes kept apart from the stored messages in the model's pool.
 template <class V>
 using NameMap = std::map<std::string, V, NameLess, NodeAllocator<std::pair<const std::string, V>>>;
+
+// Erases the entry and returns its value, for a record that moves to another key. A pooled
+// map's node is never extracted and inserted again: libstdc++ 12 does not destroy the
+// allocator a node handle carries once its node is back in a map, and every allocator holds a
+// share of its pool, so each such move would keep the pool alive after its model.
+template <class V>
+V take_entry(NameMap<V>& map, typename NameMap<V>::iterator at) {
+    V value = std::move(at->second);
+    map.erase(at);
+    return value;
+}
 
 struct OwnUser {
     std::string nick;

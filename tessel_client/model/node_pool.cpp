@@ -1,6 +1,7 @@
 #include "tessel_client/model/node_pool.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 
 namespace tessel {
@@ -11,13 +12,20 @@ constexpr std::size_t kFirstSlabBytes = std::size_t{4} << 10;
 constexpr std::size_t kMaxSlabBytes = std::size_t{256} << 10;
 constexpr std::align_val_t kSlabAlign{16};
 
+std::atomic<std::size_t> pools_alive{0};  // models on several threads make and drop pools
+
 std::size_t size_class(std::size_t bytes, std::size_t grain) { return (bytes + grain - 1) / grain - 1; }
 
 }  // namespace
 
+NodePool::NodePool() { pools_alive.fetch_add(1, std::memory_order_relaxed); }
+
 NodePool::~NodePool() {
     for (auto [slab, bytes] : slabs_) ::operator delete(slab, kSlabAlign);
+    pools_alive.fetch_sub(1, std::memory_order_relaxed);
 }
+
+std::size_t NodePool::live_pools() noexcept { return pools_alive.load(std::memory_order_relaxed); }
 
 void NodePool::release() noexcept {
     if (--users_ == 0) delete this;

@@ -109,16 +109,16 @@ bool Model::rename_channel_entry(CaseMapping mapping, std::string_view old_name,
     if (!index_in_sync()) rebuild_index();
     const std::string old_key = irc_fold(mapping, old_name);
     const std::string new_key = irc_fold(mapping, new_name);
-    auto node = channels.extract(old_key);
-    if (!node) return false;
-    node.mapped().name = std::string(new_name);
+    auto held = channels.find(old_key);
+    if (held == channels.end()) return false;
+    Channel channel = take_entry(channels, held);
+    channel.name = std::string(new_name);
     erase_channel(new_key);  // a channel held under the new name gives way
-    for (const auto& [nick_key, member] : node.mapped().members) {
+    for (const auto& [nick_key, member] : channel.members) {
         index_remove(nick_key, old_key);
         index_add(nick_key, new_key);
     }
-    node.key() = new_key;
-    channels.insert(std::move(node));
+    channels.emplace(new_key, std::move(channel));
     return true;
 }
 
