@@ -1,10 +1,11 @@
 // Strategy: the line writer protects only the last parameter, so host text anywhere before it
 // could split a parameter in two, drop it, or start the trailing text early. Each row below
 // names the fields its variant's line puts before the last parameter, as they are written there
-// (a msgid behind its "msgid=" prefix, a channel only when a trailing field follows it), and the
-// nick lists MONITOR joins with commas. The fields written last (message text, topic, reasons,
-// descriptions, values, the only parameter of a line) are not listed: they always read back as
-// one parameter, and the writer keeps them to one line. Tags are escaped and need nothing.
+// (a msgid behind its "msgid=" prefix, a channel only when a trailing field follows it, every
+// metadata key), and the nick lists MONITOR joins with commas. The fields written last (message
+// text, topic, reasons, descriptions, values, the only parameter of a line) are not listed: they
+// always read back as one parameter, and the writer keeps them to one line. Tags are escaped and
+// need nothing.
 #include "tessel_client/engine/command_check.hpp"
 
 #include <variant>
@@ -48,9 +49,9 @@ public:
         }
         return *this;
     }
-    // Parameters that each stand on their own, the last of them last on the line.
-    Check& all_but_last(std::string_view name, const std::vector<std::string>& list) {
-        for (std::size_t i = 0; i + 1 < list.size() && !refusal_; ++i) middle(name, list[i]);
+    // Parameters that each stand on their own, each of them in the middle of some line.
+    Check& each_middle(std::string_view name, const std::vector<std::string>& list) {
+        for (std::size_t i = 0; i < list.size() && !refusal_; ++i) middle(name, list[i]);
         return *this;
     }
     std::optional<CommandRefusal> result() { return std::move(refusal_); }
@@ -92,8 +93,10 @@ struct Rows {
     Result operator()(const Command::SetMetadata& c) const {
         return Check{}.middle_if(c.value.has_value(), "key", c.key).result();
     }
+    // The last key too: every key is stored, and the resume burst after each 001 puts them all
+    // on one line, where this one may stand before others.
     Result operator()(const Command::SubscribeMetadata& c) const {
-        return Check{}.all_but_last("keys", c.keys).result();
+        return Check{}.each_middle("keys", c.keys).result();
     }
     Result operator()(const Command::Whois&) const { return {}; }
     Result operator()(const Command::RenameChannel& c) const {
