@@ -66,15 +66,18 @@ inline constexpr char kHandleConnected[] =
     "handle_connected($self)\n"
     "--\n"
     "\n"
-    "Tell the engine the transport is up. Queues the registration burst. Lines not yet taken, raw\n"
-    "lines excepted, wait with the commands given during registration until after the burst that\n"
-    "follows `registered`.";
+    "Tell the engine the transport is up. Queues the registration burst. Commands not yet taken\n"
+    "wait with those given during registration until after the burst that follows `registered`.\n"
+    "Raw lines and the engine's own lines not yet taken stay ahead of the burst, and `set_nick`\n"
+    "and `quit` given while registering go out at once.";
 
 inline constexpr char kHandleDisconnected[] =
     "handle_disconnected($self)\n"
     "--\n"
     "\n"
-    "Tell the engine its transport died. The model survives, so a reconnect can resume from it.";
+    "Tell the engine its transport died. The model survives, so a reconnect can resume from it.\n"
+    "Lines not yet taken lose the labels they were given for this link, and their requests are\n"
+    "forgotten without a `command_timed_out`.";
 
 inline constexpr char kTick[] =
     "tick($self, monotonic_ms, unix_ms)\n"
@@ -197,7 +200,11 @@ inline constexpr char kSetNick[] =
     "set_nick($self, nick)\n"
     "--\n"
     "\n"
-    "Change our nick.";
+    "Change our nick.\n"
+    "\n"
+    "While registering this goes out at once, as a server takes NICK before registration: the way\n"
+    "to finish a registration whose nicks were all refused. Given while the link is down it waits\n"
+    "for `registered`, so the registration burst's own NICK cannot override it.";
 
 inline constexpr char kSetTopic[] =
     "set_topic($self, channel, topic=None)\n"
@@ -327,7 +334,10 @@ inline constexpr char kQuit[] =
     "quit($self, reason=None)\n"
     "--\n"
     "\n"
-    "Leave the network.";
+    "Leave the network.\n"
+    "\n"
+    "While registering this goes out at once, as a server takes QUIT before registration. Given\n"
+    "while the link is down it waits for `registered`, like every other command.";
 
 inline constexpr char kSendRawLine[] =
     "send_raw_line($self, line)\n"

@@ -15,7 +15,7 @@ Engine::Engine(Config given) : config(std::move(given)) {
 void Engine::queue_line(const IrcMessage& message) {
     std::string line = message.to_line();  // sized up front
     line += "\r\n";
-    transmit.push_back(OutgoingLine{std::move(line)});
+    transmit.push_back(OutgoingLine{std::move(line), LineOrigin::Engine, std::nullopt});
 }
 
 std::optional<std::string> Engine::poll_transmit() {

@@ -51,7 +51,7 @@ struct Engine {
     UniqueList metadata_keys;  // in the order first subscribed
     std::string recv_buf;
     std::deque<OutgoingLine> transmit;  // taken by poll_transmit, oldest first
-    std::deque<HeldLine> held;          // host command lines waiting for 001; sent after its resume burst
+    std::deque<OutgoingLine> held;      // host command lines waiting for 001; sent after its resume burst
     std::vector<Event> events;          // taken whole by poll_events, so a vector keeps FIFO order
     std::optional<ScramState> scram;
     std::map<std::string, OpenBatch, std::less<>> batches;
@@ -96,10 +96,11 @@ struct Engine {
     // a field where the line puts it (command_check.hpp) is refused whole: nothing is sent,
     // stored, labelled or echoed, and the refusal names the field. Nothing when carried out.
     // The lines reach the server only once it has registered us: given while the link is down
-    // they are queued at once, but handle_connected sets them aside with every other line not
-    // yet taken, and they, and those given before 001, go out right after 001's resume burst.
-    // Raw lines and invitation codes are the exception: they go out at once, and those given
-    // while down stay ahead of the registration burst.
+    // they are queued at once, but handle_connected sets them aside, and they, and those given
+    // before 001, go out right after 001's resume burst. NICK and QUIT given while a link is up
+    // go out at once, so a stalled registration can be finished or left. Raw lines and
+    // invitation codes go out at once too, and those given while down stay ahead of the
+    // registration burst.
     std::optional<CommandRefusal> execute(Command command);
 
     // Send path. queue_line is the engine's own, for upkeep lines that go out at once; the
@@ -111,8 +112,9 @@ struct Engine {
     std::optional<std::string> send_labeled(IrcMessage&& message, Sending sending = Sending::WhenRegistered);
     void send_chat(IrcMessage&& message);
     void update_monitor(const std::vector<std::string>& nicks, bool watch);
-    // A host command's line (held_lines.cpp): held while we register, else queued at once.
-    void queue_command_line(const IrcMessage& message, Sending sending, const std::optional<std::string>& label);
+    // A host command's line (held_lines.cpp), with the label it was given: held while we
+    // register, else queued at once.
+    void queue_command_line(const IrcMessage& message, Sending sending, std::optional<std::string> label);
 
     // Receive side, called by the dispatch (public so their effects can be driven directly).
     void apply_message(const IrcMessage& message, bool historical);
@@ -153,11 +155,13 @@ private:
     void on_logged_in(const IrcMessage& message);
     void on_sasl_success(const IrcMessage& message);
     void expire_labels();
-    // Held lines (held_lines.cpp): every line not yet taken, raw lines excepted, when a link
-    // comes up; all of them after 001's resume burst, their requests timed from then.
-    void hold_line(std::string text, std::optional<std::string> label);
-    void set_aside_unsent_lines();
+    // Held lines (held_lines.cpp): the host command lines not yet taken when a link comes up,
+    // and those given while we register; all of them after 001's resume burst, their requests
+    // timed from then. When a link drops, every line not yet taken loses its label.
+    void hold_line(OutgoingLine line);
+    void set_aside_command_lines();
     void release_held_lines();
+    void unlabel_untaken_lines();
     // Reduces one message and queues its model_changed events; false when nothing changed and
     // the caller owes a raw_line.
     bool apply_changes(const IrcMessage& message, bool historical);

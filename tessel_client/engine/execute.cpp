@@ -6,7 +6,8 @@
 // value-reference and moves the strings out of it into the message, with the line writer
 // keeping it to one line. Chat messages take the chat path (labelled, then the local echo),
 // watch lists the MONITOR path (never labelled), everything else the labelled path. Each
-// line waits for registration (held_lines.cpp), raw lines and invitation codes excepted.
+// line waits for registration (held_lines.cpp), raw lines and invitation codes excepted, and
+// NICK and QUIT given while a link is up.
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,7 +71,7 @@ struct Executor {
     }
     void operator()(Command::SetNick& c) const {
         // The nick we hold changes only when the server confirms it.
-        labeled(IrcMessage::make("NICK", std::move(c.nick)));
+        engine.send_labeled(IrcMessage::make("NICK", std::move(c.nick)), Sending::UnlessDown);
     }
     void operator()(Command::SetTopic& c) const {
         // An empty topic parameter is how a topic is cleared.
@@ -143,7 +144,9 @@ struct Executor {
         set_tag(message, "+vantaweb/rtc", signal_to_wire(c.signal));
         labeled(std::move(message));
     }
-    void operator()(Command::Quit& c) const { labeled(with_optional(IrcMessage::make("QUIT"), c.reason)); }
+    void operator()(Command::Quit& c) const {
+        engine.send_labeled(with_optional(IrcMessage::make("QUIT"), c.reason), Sending::UnlessDown);
+    }
     void operator()(Command::SendRawLine& c) const {
         // A line that does not parse has nothing to send: it is dropped without a trace. One that
         // does goes out at once, as it may be a line the server must see before registration.

@@ -1,15 +1,16 @@
-// Host command lines that wait for the server to register us.
+// Host command lines that wait for the server to register us, and the labels a dead link leaves.
 //
 // Strategy: a server answers every command before 001 with "not registered", so the lines of
 // host commands wait in `held` from handle_connected until the resume burst after 001 has
-// gone out, in the order they were made: first whatever the transmit queue still held when the
-// link came up (a dead link's lines, and commands given while down), then the commands given
-// during registration. Only the host's raw lines and invitation codes skip the wait, since they
-// are what a server must see before registration. A held request's answer time has not begun:
-// its deadline is set when its line goes out.
+// gone out, in the order they were made: first the host command lines the transmit queue still
+// held when the link came up (a dead link's, and commands given while down), then the commands
+// given during registration. The engine's own lines keep their place, ahead of a new burst, and
+// so do the host's raw lines and invitation codes, which are what a server must see before
+// registration; NICK and QUIT given while a link is up go out at once. A held request's answer
+// time has not begun: its deadline is set when its line goes out. When a link drops, a line
+// not yet taken loses the label it was given for that link, and its request is forgotten.
 #include <limits>
 #include <utility>
-#include <vector>
 
 #include "tessel_client/engine/engine.hpp"
 
@@ -25,62 +26,84 @@ std::string line_text(const IrcMessage& message) {
     return line;
 }
 
-// The label a queued line carries in its tag section, if any.
-std::optional<std::string> label_in(std::string_view line) {
-    if (!line.starts_with('@')) return std::nullopt;
-    const std::string_view section = line.substr(1, line.find(' ') - 1);
-    if (section.find("label=") == std::string_view::npos) return std::nullopt;
-    const std::vector<Tag> tags = parse_tags(section);  // the found value views into these
-    std::optional<std::string_view> label = find_tag(tags, "label");
-    if (!label) return std::nullopt;
-    return std::string(*label);
+// Takes the item "label=<label>" out of a written line's tag section, and the section with it
+// when nothing else is left there. The writer writes an engine label as it is: it needs no
+// escaping.
+void erase_label_tag(std::string& text, std::string_view label) {
+    if (!text.starts_with('@')) return;
+    const std::size_t end = std::min(text.find(' '), text.size());
+    for (std::size_t start = 1; start < end;) {
+        const std::size_t stop = std::min(text.find(';', start), end);
+        const std::string_view item = std::string_view(text).substr(start, stop - start);
+        if (item.size() == label.size() + 6 && item.starts_with("label=") && item.ends_with(label)) {
+            if (stop < end)
+                text.erase(start, stop - start + 1);  // with the ';' after it
+            else if (start > 1)
+                text.erase(start - 1, stop - start + 1);  // the last item: with the ';' before it
+            else
+                text.erase(0, std::min(end + 1, text.size()));  // the only one: the section and its space
+            return;
+        }
+        start = stop + 1;
+    }
 }
 
 }  // namespace
 
-void Engine::queue_command_line(const IrcMessage& message, Sending sending,
-                                const std::optional<std::string>& label) {
+void Engine::queue_command_line(const IrcMessage& message, Sending sending, std::optional<std::string> label) {
+    OutgoingLine line{line_text(message), sending == Sending::AtOnce ? LineOrigin::Early : LineOrigin::Command,
+                      std::move(label)};
     const bool registering = link == LinkState::Negotiating || link == LinkState::Registering;
-    if (sending == Sending::AtOnce || !registering) {
-        transmit.push_back(OutgoingLine{line_text(message), sending == Sending::AtOnce});
-        return;
-    }
-    hold_line(line_text(message), label);
+    if (registering && sending == Sending::WhenRegistered)
+        hold_line(std::move(line));
+    else
+        transmit.push_back(std::move(line));
 }
 
-void Engine::hold_line(std::string text, std::optional<std::string> label) {
-    if (label) {
-        if (auto it = pending_labels.find(*label); it != pending_labels.end())
+void Engine::hold_line(OutgoingLine line) {
+    if (line.label) {
+        if (auto it = pending_labels.find(*line.label); it != pending_labels.end())
             pending_labels.update(it, [](PendingLabel& request) { request.deadline = kNotSentYet; });
-        else
-            label.reset();  // settled or timed out already: nothing to time
     }
-    held.push_back(HeldLine{std::move(text), std::move(label)});
+    held.push_back(std::move(line));
 }
 
-void Engine::set_aside_unsent_lines() {
-    std::deque<OutgoingLine> early;
+void Engine::set_aside_command_lines() {
+    std::deque<OutgoingLine> kept;
     for (OutgoingLine& line : transmit) {
-        if (line.early) {
-            early.push_back(std::move(line));
-        } else {
-            std::optional<std::string> label = label_in(line.text);
-            hold_line(std::move(line.text), std::move(label));
-        }
+        if (line.origin == LineOrigin::Command)
+            hold_line(std::move(line));
+        else
+            kept.push_back(std::move(line));
     }
-    transmit = std::move(early);
+    transmit = std::move(kept);
 }
 
 void Engine::release_held_lines() {
     const std::uint64_t deadline = saturating_add(now_ms, kLabelAnswerMs);
-    for (HeldLine& line : held) {
+    for (OutgoingLine& line : held) {
         if (line.label) {
             if (auto it = pending_labels.find(*line.label); it != pending_labels.end())
                 pending_labels.update(it, [deadline](PendingLabel& request) { request.deadline = deadline; });
         }
-        transmit.push_back(OutgoingLine{std::move(line.text)});
+        transmit.push_back(std::move(line));
     }
     held.clear();
+}
+
+void Engine::unlabel_untaken_lines() {
+    auto unlabel = [this](OutgoingLine& line) {
+        if (!line.label) return;
+        erase_label_tag(line.text, *line.label);
+        // No reply can come for a line the server never saw, so no command_timed_out either.
+        if (auto it = pending_labels.find(*line.label); it != pending_labels.end()) {
+            if (const auto& batch = it->second.batch) batch_labels.erase(*batch);
+            pending_labels.erase(it);
+        }
+        line.label.reset();
+    };
+    for (OutgoingLine& line : transmit) unlabel(line);
+    for (OutgoingLine& line : held) unlabel(line);
 }
 
 }  // namespace tessel

@@ -23,7 +23,7 @@ std::optional<std::string> Engine::send_labeled(IrcMessage&& message, Sending se
     pending_labels.insert_or_assign(label, PendingLabel{message.command, std::nullopt,
                                                         saturating_add(now_ms, kLabelAnswerMs)});
     upsert_tag(message.tags, Tag::make("label", label));
-    queue_command_line(message, sending, label);
+    queue_command_line(message, sending, std::optional<std::string>(label));
     return label;
 }
 

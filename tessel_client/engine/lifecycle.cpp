@@ -28,6 +28,7 @@ std::uint64_t backoff_delay(std::uint64_t base, std::uint64_t cap, std::uint32_t
 }  // namespace
 
 void Engine::handle_connected() {
+    if (link != LinkState::Down) unlabel_untaken_lines();  // the old link went without a word
     link = LinkState::Negotiating;
     reconnect_attempts = 0;
     // A new transport starts clean: a partial line (or the tail of a given-up line) of the dead
@@ -39,9 +40,9 @@ void Engine::handle_connected() {
     timers.erase(TimerKey{TimerKey::PingTimeout{}});
     timers.insert_or_assign(TimerKey{TimerKey::Idle{}}, saturating_add(now_ms, kIdleMs));
 
-    // What the host has not taken waits for this registration to complete, as a server refuses
-    // everything before it; its own raw lines stay ahead of the burst.
-    set_aside_unsent_lines();
+    // Host commands not yet taken wait for this registration to complete, as a server refuses
+    // everything before it; the engine's own lines and the host's raw lines stay ahead of the burst.
+    set_aside_command_lines();
     queue_line(IrcMessage::make("CAP", "LS", "302"));
     if (config.password) queue_line(IrcMessage::make("PASS", *config.password));
     nick_fallback = fresh_nick_fallback(config.nick);
@@ -51,6 +52,7 @@ void Engine::handle_connected() {
 
 void Engine::handle_disconnected() {
     link = LinkState::Down;
+    unlabel_untaken_lines();
     batches.clear();
     caps = CapState{};
     sasl = SaslState::Idle;

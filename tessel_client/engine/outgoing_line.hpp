@@ -11,23 +11,30 @@ namespace tessel {
 // When a host command's line may reach the server.
 enum class Sending : std::uint8_t {
     WhenRegistered,  // from handle_connected until after 001 and its resume burst it waits
-    AtOnce,      // raw lines and invitation codes, which are meant for before registration
+    // NICK and QUIT, which a server takes before registration: at once while a link is up, so a
+    // host can finish or leave a registration that stalls. Given while down it waits like the
+    // rest, or the registration burst's own NICK would override it.
+    UnlessDown,
+    AtOnce,  // raw lines and invitation codes, which are meant for before registration
+};
+
+// Who made a line, which decides where it stands once a link comes up.
+enum class LineOrigin : std::uint8_t {
+    Engine,   // upkeep (registration, CAP, SASL, PING, PONG, resume burst): keeps its place
+    Command,  // a host command: set aside until the server has registered us
+    // Sent AtOnce: the host's PASS, WEBIRC or CAP line must reach the server ahead of a
+    // registration burst, so it keeps its place too.
+    Early,
 };
 
 struct OutgoingLine {
     std::string text;  // one line ending in CR LF
-    // Sent AtOnce: the host's PASS, WEBIRC or CAP line must reach the server ahead of a
-    // registration burst, so handle_connected leaves it in place instead of setting it aside.
-    bool early = false;
+    LineOrigin origin = LineOrigin::Engine;
+    // The label the engine gave it. A label belongs to the link that negotiated
+    // labeled-response, so a drop before the line is taken takes it off again.
+    std::optional<std::string> label;
 
     bool operator==(const OutgoingLine&) const = default;
-};
-
-struct HeldLine {
-    std::string text;                  // one line ending in CR LF
-    std::optional<std::string> label;  // its labelled request, whose answer time starts when it goes
-
-    bool operator==(const HeldLine&) const = default;
 };
 
 }  // namespace tessel

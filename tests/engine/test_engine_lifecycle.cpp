@@ -64,7 +64,7 @@ TEST(HandleConnected, QueuesBurstBehindRawLinesAndArmsIdle) {
         config.realname = c.realname;
         Harness h(config);
         h.engine.execute(Command::SendRawLine{"WEBIRC pw gw host 192.0.2.1"});
-        h.engine.queue_line(IrcMessage::make("JOIN", "#early"));  // set aside until 001
+        h.engine.execute(Command::Join{"#early", std::nullopt});  // set aside until 001
         h.engine.tick(500, 0);
         h.engine.handle_connected();
         Lines expected{"WEBIRC pw gw host 192.0.2.1"};

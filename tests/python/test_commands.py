@@ -444,16 +444,59 @@ def test_commands_wait_for_registration_and_raw_lines_do_not():
     client.handle_bytes(b":srv 001 me :Welcome\r\n")
     assert drain(client) == [b"JOIN #early\r\n", b"AWAY :back soon\r\n"]
 
-    # After a drop, what the host had not taken and what it gave while down follow the rejoin.
+    # After a drop, the host commands it had not taken and those it gave while down follow the
+    # rejoin; the engine's own lines (the WHO after a join) stay ahead of the burst.
     client.handle_bytes(b":me!u@h JOIN #early\r\n")
     client.whois("bob")
     client.handle_disconnected()
     client.part("#early")
     client.handle_connected()
-    assert drain(client) == [b"CAP LS 302\r\n", b"NICK me\r\n", b"USER u 0 * R\r\n"]
+    assert drain(client) == [b"WHO #early\r\n", b"CAP LS 302\r\n", b"NICK me\r\n", b"USER u 0 * R\r\n"]
     client.handle_bytes(b"CAP * LS :\r\n:srv 001 me :Welcome\r\n")
-    assert drain(client) == [b"CAP END\r\n", b"JOIN #early\r\n", b"WHO #early\r\n", b"WHOIS bob\r\n",
-                             b"PART #early\r\n"]
+    assert drain(client) == [b"CAP END\r\n", b"JOIN #early\r\n", b"WHOIS bob\r\n", b"PART #early\r\n"]
+
+
+def test_nick_and_quit_finish_or_leave_a_stalled_registration():
+    for leave in (False, True):
+        client = Client("n")
+        client.tick(0, 0)
+        client.handle_connected()
+        client.handle_bytes(b"CAP * LS :multi-prefix\r\nCAP * ACK :multi-prefix\r\n")
+        client.handle_bytes(b":srv 433 * x :Nickname is already in use\r\n" * 40)  # the fallback gives up
+        drain(client)
+        assert client.poll_events()[-1]["type"] == "raw_line"
+        if leave:
+            client.quit("bye")
+            assert drain(client) == [b"QUIT bye\r\n"]
+        else:
+            client.set_nick("freshnick")
+            assert drain(client) == [b"NICK freshnick\r\n"]
+            client.handle_bytes(b":srv 001 freshnick :Welcome\r\n")
+            assert client.poll_events() == [{"type": "registered", "nick": "freshnick"}]
+
+    # Given before connecting, a nick waits for 001: the burst's NICK would override it.
+    client = Client("n")
+    client.set_nick("later")
+    client.handle_connected()
+    assert drain(client) == [b"CAP LS 302\r\n", b"NICK n\r\n", b"USER n 0 * n\r\n"]
+    client.handle_bytes(b"CAP * LS :\r\n:srv 001 n :Welcome\r\n")
+    assert drain(client) == [b"CAP END\r\n", b"NICK later\r\n"]
+
+
+def test_a_line_not_taken_when_its_link_drops_goes_out_without_its_label():
+    client = registered("labeled-response", "message-tags")
+    client.tick(1000, 0)
+    client.set_away("brb")
+    client.send_raw_line("@label=mine;+x=1 TAGMSG #a")
+    client.handle_disconnected()
+    client.tick(100000, 0)  # long past the 30 s a sent request would have
+    assert not [e for e in client.poll_events() if e["type"] == "command_timed_out"]
+    client.handle_connected()  # a server without labeled-response or message-tags
+    assert drain(client) == [b"@+x=1 TAGMSG #a\r\n", b"CAP LS 302\r\n", b"NICK me\r\n", b"USER u 0 * R\r\n"]
+    client.handle_bytes(b"CAP * LS :\r\n:srv 001 me :Welcome\r\n")
+    assert drain(client) == [b"CAP END\r\n", b"AWAY brb\r\n"]
+    client.tick(200000, 0)
+    assert not [e for e in client.poll_events() if e["type"] == "command_timed_out"]
 
 
 def test_resume_burst_rejoins_with_the_key_join_stored():
