@@ -1,4 +1,6 @@
-"""Registration against real servers: CAP 302, ISUPPORT, SASL PLAIN, a server without IRCv3."""
+"""Registration against real servers: CAP 302, ISUPPORT, SASL PLAIN, a server without IRCv3, taken nicks."""
+
+import tessel_client
 
 # What InspIRCd offers that the engine has no use for.
 NOT_WANTED = {"inspircd.org/poison", "inspircd.org/standard-replies"}
@@ -119,3 +121,37 @@ def test_a_nick_taken_at_the_length_limit_falls_back_within_it(services, ngircd,
             {"type": "nick_in_use", "refused": nick + "_", "trying": fallback}]
         assert [line for line in second.written if line.startswith("NICK ")] == [
             f"NICK {nick}", f"NICK {nick}_", f"NICK {fallback}"]
+
+
+def fallback_nicks(nick):
+    """Every nick the engine tries for `nick` when each is refused, in order, until it gives up."""
+    client = tessel_client.Client(nick)
+    client.handle_connected()
+    client.handle_bytes(b"CAP * LS :\r\n")
+    list(iter(client.poll_transmit, None))  # the burst, with the configured nick
+    tried = [nick]
+    while True:
+        client.handle_bytes(f":srv 433 * {tried[-1]} :Nickname is already in use\r\n".encode())
+        sent = [chunk.decode().rstrip("\r\n") for chunk in iter(client.poll_transmit, None)]
+        nicks = [line.split(" ", 1)[1] for line in sent if line.startswith("NICK ")]
+        if not nicks:
+            return tried
+        tried += nicks
+
+
+def test_a_nick_of_our_own_finishes_a_registration_whose_nicks_are_all_taken(services, net, unique):
+    nick = unique("taken")
+    candidates = fallback_nicks(nick)
+    assert len(candidates) == 17  # the configured nick and 16 generated ones
+    holders = [net.peer(f"holder-{i}", services.port, nick=taken) for i, taken in enumerate(candidates)]
+    net.connect(*holders)
+
+    late = net.peer("late", services.port, nick=nick)
+    late.connect()
+    net.wait(lambda: any(e["type"] == "raw_line" and e["message"]["command"] == "433" for e in late.events),
+             what="the fallback to give up")
+    assert [line.split(" ", 1)[1] for line in late.written if line.startswith("NICK ")] == candidates
+
+    late.do("set_nick", unique("free"))
+    late.wait_event("registered", nick=unique("free"))
+    assert not any(" 451 " in line for line in late.read)
