@@ -3,6 +3,7 @@
     python3 scripts/ircd/with_server.py COMMAND [ARG...]
 
 Every "{port}" in the arguments becomes the server's port; the exit status is the command's.
+Ctrl-C ends the command and the server.
 """
 import subprocess
 import sys
@@ -21,6 +22,8 @@ def main(argv):
     except RuntimeError as error:
         print(error, file=sys.stderr)
         return 1
+    except KeyboardInterrupt:  # the command had the Ctrl-C too; the server stops below
+        return 130
     finally:
         server.stop()
         local_servers.remove_tree(workdir)
