@@ -3,16 +3,22 @@
 // low two bits of c choose it, the rest k = c >> 2 is its argument):
 //   0  tick with the monotonic clock 2^k ms later (k = 63: the largest time)
 //   1  tick with the Unix clock at k * 2^35 ms (it may go back; the engine keeps the later)
-//   2  the link comes up (k odd) or goes down (k even)
+//   2  the link comes up (k odd), goes down (k % 4 == 0), or the host gives the command k >> 2
+//      of host_command (k % 4 == 2)
 //   3  (k + 1) * 160 bytes of "x", for the over-long line (about 26 KB in all at most)
-// The same input runs twice: once with every stretch between steps in one handle_bytes call,
-// once cut into chunks of random sizes. Everything the host sees (lines, events, the next
-// deadline, the model at the end) must be the same, unless a line reached the length at
-// which the engine gives up on it: only then does the cut matter.
+// The host takes what is queued after every step but a command, so a drop may find lines
+// not yet taken. The same input runs twice: once with every stretch between steps in one
+// handle_bytes call, once cut into chunks of random sizes. Everything the host sees (lines,
+// events, the next deadline, the model at the end) must be the same, unless a line reached the
+// length at which the engine gives up on it: only then does the cut matter. Throughout, no
+// host command that waits for 001 is where a registering link would take it, nothing but host
+// commands waits for 001, and no line goes out with a label given for an earlier link.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +80,47 @@ bool scram_too_costly_in(std::string_view stream) {
     return false;
 }
 
+// The commands a step gives. The first four make lines the engine never makes of its own
+// accord, so a queue that holds one holds the host's.
+Command host_command(unsigned pick) {
+    switch (pick % 10) {
+        case 0: return Command{Command::Whois{"fz"}};
+        case 1: return Command{Command::SetAway{"fz"}};
+        case 2: return Command{Command::SendMessage{"#fz", "hi"}};
+        case 3: return Command{Command::SetMetadata{"fz", "v"}};
+        case 4: return Command{Command::SetNick{"fznick"}};
+        case 5: return Command{Command::Quit{"fz"}};
+        case 6: return Command{Command::SendRawLine{"@label=mine;+t=1 TAGMSG #fz"}};
+        case 7: return Command{Command::SubscribeMetadata{{"fz"}}};
+        case 8: return Command{Command::Join{"#fz", "key"}};
+        default: return Command{Command::WatchNicks{{"fz"}}};
+    }
+}
+
+// The lines of those commands that wait for 001, as written without a label: the first four
+// cannot come from anywhere else.
+const std::set<std::string, std::less<>> kOnlyTheHosts{"WHOIS fz", "AWAY fz", "PRIVMSG #fz hi", "METADATA * SET fz v"};
+const std::set<std::string, std::less<>> kHostWaiting{
+    "WHOIS fz", "AWAY fz", "PRIVMSG #fz hi", "METADATA * SET fz v", "NICK fznick",
+    "QUIT fz",  "METADATA * SUB fz", "JOIN #fz key", "MONITOR + fz"};
+
+// A queued line as it reads without CR LF and its label tag, and the label.
+struct Unlabelled {
+    std::string text;
+    std::optional<std::string> label;
+};
+
+Unlabelled unlabelled(std::string_view line) {
+    if (line.ends_with("\r\n")) line.remove_suffix(2);
+    std::optional<IrcMessage> message = parse_line(line);
+    if (!message) return {std::string(line), std::nullopt};
+    Unlabelled out;
+    if (auto label = find_tag(message->tags, "label")) out.label = std::string(*label);
+    std::erase_if(message->tags, [](const Tag& tag) { return tag.key == "label"; });
+    out.text = message->to_line();
+    return out;
+}
+
 class Run {
 public:
     Run(const Config& config, bool connect) : engine_(config) {
@@ -109,21 +156,37 @@ public:
                 engine_.tick(monotonic_, unix_);
                 break;
             case 2:
-                if (k & 1)
-                    engine_.handle_connected();
-                else
-                    engine_.handle_disconnected();
+                if ((k & 3) == 2) {
+                    command(k >> 2);
+                } else if (k & 1) {
+                    if (engine_.link == LinkState::Down) {
+                        engine_.handle_connected();
+                    } else {
+                        drop([this] { engine_.handle_connected(); });  // the old link went unannounced
+                    }
+                } else {
+                    drop([this] { engine_.handle_disconnected(); });
+                }
                 break;
             default: break;
         }
+        check_queues();
     }
+
+    bool takes_lines_after(const Step& step) const { return !(step.kind == 2 && (step.arg & 3) == 2); }
 
     // What the host takes out now, appended to the transcript.
     void drain() {
+        check_queues();
         while (auto line = engine_.poll_transmit()) {
             // One line per chunk, whatever the server sent.
             FUZZ_CHECK(line->size() >= 2 && line->ends_with("\r\n"));
             FUZZ_CHECK(line->find_first_of(std::string_view("\r\n\0", 3)) == line->size() - 2);
+            // A label goes out only on the link it was given for.
+            if (const auto label = unlabelled(*line).label) {
+                if (auto given = label_links_.find(*label); given != label_links_.end())
+                    FUZZ_CHECK(given->second == link_);
+            }
             transcript_ += *line;
         }
         const std::vector<Event> events = engine_.poll_events();
@@ -146,7 +209,38 @@ public:
     const std::string& transcript() const { return transcript_; }
 
 private:
+    void command(unsigned pick) {
+        const std::uint64_t counter = engine_.label_counter;
+        engine_.execute(host_command(pick));
+        if (engine_.label_counter != counter) label_links_["l" + std::to_string(engine_.label_counter)] = link_;
+    }
+
+    // A link ends: the labels of the lines it left untaken die with it, requests and all.
+    void drop(const std::function<void()>& end) {
+        std::vector<std::string> left;
+        for (const auto* queue : {&engine_.transmit, &engine_.held}) {
+            for (const OutgoingLine& line : *queue) {
+                if (auto label = unlabelled(line.text).label; label && label_links_.contains(*label))
+                    left.push_back(*label);
+            }
+        }
+        end();
+        ++link_;
+        for (const std::string& label : left) FUZZ_CHECK(!engine_.pending_labels.contains(label));
+    }
+
+    void check_queues() const {
+        // What a registering link's host takes next reaches the server before 001.
+        if (engine_.link == LinkState::Negotiating || engine_.link == LinkState::Registering) {
+            for (const OutgoingLine& line : engine_.transmit)
+                FUZZ_CHECK(!kOnlyTheHosts.contains(unlabelled(line.text).text));
+        }
+        for (const OutgoingLine& line : engine_.held) FUZZ_CHECK(kHostWaiting.contains(unlabelled(line.text).text));
+    }
+
     Engine engine_;
+    std::map<std::string, unsigned, std::less<>> label_links_;  // label -> the link it was given on
+    unsigned link_ = 0;
     std::uint64_t monotonic_ = 0;
     std::uint64_t unix_ = 0;
     std::string transcript_;
@@ -213,6 +307,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (step.kind < 0) continue;
             whole.host_step(step);
             chunked.host_step(step);
+            if (!whole.takes_lines_after(step)) continue;
             whole.drain();
             chunked.drain();
         }

@@ -95,6 +95,16 @@ def main():
             for config in (1, 2, 3) if sasl else (0,):
                 write(out / 'fuzz_engine', bytes([config]) + stream + b'\r\n' + tick)
     write(out / 'fuzz_engine', b'\x00' + b'\r\n'.join(session) + b'\r\n' + tick)
+    # Links that come and go with host commands given between them, some not yet taken when
+    # a link drops: 0xFF 0x06 connects, 0x02 disconnects, 0x0A + 16 * n gives command n.
+    connect, disconnect = b'\xff\x06', b'\xff\x02'
+    commands = b''.join(b'\xff' + bytes([0x0a + 16 * n]) for n in range(10))
+    labelled = b'CAP * LS :labeled-response message-tags\r\nCAP * ACK :labeled-response message-tags\r\n'
+    welcome = b':srv 001 me :Welcome\r\n'
+    write(out / 'fuzz_engine', b'\x00' + labelled + welcome + commands + b'PING :x\r\n' + disconnect + commands
+          + connect + labelled + commands + welcome + tick)
+    write(out / 'fuzz_engine', b'\x40' + commands + connect + labelled + commands + connect + b'CAP * LS :\r\n'
+          + commands + welcome + disconnect + connect + tick)
     for i in range(0, len(server), 20):
         write(out / 'fuzz_engine', b'\x08' + b'\n'.join(server[i:i + 20]) + b'\n')
 
