@@ -3,6 +3,8 @@ against real servers as a user would run them."""
 import asyncio
 import os
 import re
+import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -18,6 +20,7 @@ EXAMPLES = os.path.join(ROOT, "examples")
 sys.path.insert(0, EXAMPLES)
 
 import host_loop  # noqa: E402
+from irc_host import Peer  # noqa: E402
 from asyncio_host import AsyncHost  # noqa: E402
 import tessel_client  # noqa: E402
 
@@ -41,9 +44,9 @@ def readme():
         return f.read()
 
 
-def readme_block(containing):
-    """The one fenced Python block of the README that holds `containing`."""
-    [block] = [b for b in re.findall(r"```python\n(.*?)```", readme(), re.S) if containing in b]
+def readme_block(containing, language="python"):
+    """The one fenced block of the README in `language` that holds `containing`."""
+    [block] = [b for b in re.findall(rf"```{language}\n(.*?)```", readme(), re.S) if containing in b]
     return block
 
 
@@ -335,3 +338,109 @@ def test_split_text_gets_long_text_across_whole(services, net, unique):
     net.wait(lambda: len(received()) == 1 + len(pieces), what="every piece")
     assert "".join(received()[1:]) == text
     assert len(pieces) == 5 and all(len(piece.encode()) <= 400 for piece in pieces)
+
+
+def listening(port):
+    try:
+        socket.create_connection((local_servers.HOST, port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
+def test_readme_server_for_your_own_bot_runs_it_and_stops(tmp_path):
+    own_bot, stays_up = readme_block("with_server.py", "sh").splitlines()
+    # The README's application as mybot.py, the address from its arguments and the loop copied
+    # next to it, as the README says.
+    shutil.copy(os.path.join(EXAMPLES, "host_loop.py"), tmp_path)
+    (tmp_path / "mybot.py").write_text("import sys\n" + substituted(readme_block("quitting = True"), {
+        '"irc.example.net", 6667': "sys.argv[1], int(sys.argv[2])"}))
+    result = subprocess.run(["bash", "-c", substituted(own_bot, {
+        "build/python": os.path.dirname(tessel_client.__file__), "mybot.py": str(tmp_path / "mybot.py")})],
+        cwd=ROOT, capture_output=True, text=True, timeout=30)
+    # The bot ends only once it has said hello and its QUIT closed the link.
+    assert result.returncode == 0, result.stdout + result.stderr
+    port = int(re.fullmatch(r"InspIRCd listening on 127\.0\.0\.1:(\d+)\n", result.stdout)[1])
+    assert not listening(port)
+
+    server = subprocess.Popen(["bash", "-c", stays_up], cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              text=True, start_new_session=True)
+    try:
+        port = int(re.fullmatch(r"InspIRCd listening on 127\.0\.0\.1:(\d+)\n", server.stdout.readline())[1])
+        for visitor in ("first", "second"):  # one bot after another on the same server
+            local_servers.RawIrc(port, visitor).close()
+        os.killpg(server.pid, signal.SIGINT)  # Ctrl-C reaches every process of the terminal's group
+        assert server.wait(timeout=10) == 130
+        assert server.stdout.read() == ""  # no traceback
+        assert not listening(port)
+    finally:
+        if server.poll() is None:
+            os.killpg(server.pid, signal.SIGINT)
+            server.wait()
+
+
+def test_readme_outline_of_the_model_names_what_it_holds():
+    client = tessel_client.Client("me")
+    client.tick(1000, 1767225600000)
+    client.handle_connected()
+    client.handle_bytes("".join(line + "\r\n" for line in (
+        ":srv 001 me :hi", ":me!u@h JOIN #Chan", ":srv 332 me #Chan :the topic",
+        ":srv 353 me = #Chan :@Ann me", ":srv 366 me #Chan :end", ":Ann!a@h PRIVMSG #Chan :hello",
+        ":carl!c@h PRIVMSG me :psst", ":srv 311 me Ann a h * :Ann A", ":srv 318 me Ann :end")).encode())
+    model = client.model()
+    channel = model["channels"]["#chan"]
+    assert (channel["name"], channel["topic"], channel["members"]["ann"]) == ("#Chan", "the topic", {"prefixes": "@"})
+    records = {"me": model["me"], "channel": channel, "conversation": model["conversations"]["carl"],
+               "log": channel["log"], "message": channel["log"]["messages"][0], "person": model["people"]["ann"]}
+    assert "ann" in model["whois"]
+
+    outline = readme_block("conversations  folded nick", "text")
+    rows = {line.split()[0]: line.split(None, 1)[1] for line in outline.splitlines()}
+    assert [line.split()[0] for line in outline.splitlines() if not line.startswith(" ")] == list(model)
+    for name, record in records.items():
+        fields = [field.strip() for field in re.sub(r"\(.*?\)", "", rows[name]).split(",")]
+        assert set(fields) <= set(record), (name, set(fields) - set(record))
+    assert '{"prefixes": "@"}' in rows["members"]
+
+    with open(os.path.join(ROOT, "tessel_client", "formats", "model_json.cpp")) as f:
+        kinds = re.findall(r'"(\w+)"', f.read().split("kKindWords", 1)[1].split(";", 1)[0])
+    shown = readme().split("and its `kind` is", 1)[1].split(". From", 1)[0]
+    assert re.findall(r"`(\w+)`", shown.replace("`command`", "").replace("`target`", "").replace("`new_nick`", "")) \
+        == kinds[1:]
+
+
+def test_readme_says_what_a_nick_with_a_space_sends():
+    [burst] = re.findall(r'`Client\("bad nick"\)` sends `(.+?)` and `(.+?)`', readme())
+    client = tessel_client.Client("bad nick")
+    client.tick(1000, 1767225600000)
+    client.handle_connected()
+    sent = []
+    while (line := client.poll_transmit()) is not None:
+        sent.append(line.decode().rstrip("\r\n"))
+    assert sent[1:] == list(burst)
+
+
+@pytest.mark.parametrize("server", ["services", "ngircd"])
+def test_readme_nick_that_is_not_ascii_registers(request, net, unique, server):
+    port = request.getfixturevalue(server).port
+    [shown] = re.findall(r'`(Client\("Jörg", .+?\))`', readme())
+
+    def peer(code):
+        client = eval(code, {"Client": tessel_client.Client})
+        peer = Peer(net, "jörg", port, client)
+        peer.follow_reconnects = False
+        net.peers.append(peer)
+        peer.connect()
+        return peer
+
+    # Both servers refuse the nick; its ASCII alternative registers.
+    ascii_nick = unique("joerg")
+    registered = peer(substituted(shown, {'"joerg"': repr(ascii_nick)})).wait_event("registered")
+    assert registered["nick"] == ascii_nick
+    # Without the ASCII username InspIRCd refuses the USER line and ngIRCd closes the link.
+    stalled = peer(substituted(shown, {'username="joerg", ': "", '"joerg"': repr(unique("joerg2"))}))
+    if server == "services":
+        net.wait(lambda: any(e["type"] == "raw_line" and e["message"]["command"] == "468" for e in stalled.events))
+    else:
+        net.wait(lambda: stalled.sock is None)
+    assert not any(e["type"] == "registered" for e in stalled.events)
