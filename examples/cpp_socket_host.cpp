@@ -282,7 +282,7 @@ int main(int argc, char** argv) {
         const std::string sender(message->sender());
         if (text == "!ping")
             order(tessel::Command::SendMessage{added.target, "pong"});
-        else if (text == "!quit")
+        else if (text == "!quit" && !quitting)
             quit("asked by " + sender);
     };
     auto on_event = [&](const tessel::Event& event) {
