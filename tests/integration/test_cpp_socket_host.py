@@ -19,7 +19,8 @@ class Output:
 
     def __init__(self, pipe):
         self.lines = []
-        threading.Thread(target=self._read, args=(pipe,), daemon=True).start()
+        self.reader = threading.Thread(target=self._read, args=(pipe,), daemon=True)
+        self.reader.start()
 
     def _read(self, pipe):
         for line in pipe:
@@ -44,7 +45,8 @@ class Running:
 
     def wait(self, timeout):
         code = self.process.wait(timeout=timeout)
-        time.sleep(0.1)  # the readers take the last lines
+        for output in (self.out, self.err):
+            output.reader.join(timeout=5)  # until the pipe's end, so the last lines are in
         return code
 
     def stop(self):
@@ -121,13 +123,6 @@ def test_readme_shows_the_reading_as_it_is():
     assert "```cpp\n" + shown + "```" in readme()
 
 
-def substituted(text, replacements):
-    for old, new in replacements.items():
-        assert old in text, old
-        text = text.replace(old, new)
-    return text
-
-
 def readme_command():
     blocks = re.findall(r"```sh\n(.*?)```", readme(), re.S)
     [command] = [line for block in blocks for line in block.splitlines() if "cpp_socket_host" in line]
@@ -136,8 +131,9 @@ def readme_command():
 
 def test_readme_command_runs_the_bot_until_asked_to_quit(inspircd, net):
     command = readme_command()
-    host = Running(["bash", "-c", substituted(command, {
-        "build/examples/cpp_socket_host": PROGRAM, " 6667 ": f" {inspircd.port} "})], cwd=ROOT)
+    assert "build/examples/cpp_socket_host" in command and " 6667 " in command, command
+    shell = command.replace("build/examples/cpp_socket_host", PROGRAM).replace(" 6667 ", f" {inspircd.port} ")
+    host = Running(["bash", "-c", shell], cwd=ROOT)
     try:
         bot, channel = command.split()[-2], command.split()[-1].strip("'\"")
         watcher = net.peer("watcher", inspircd.port, nick="ann")
