@@ -100,8 +100,8 @@ class Bot(Side):
         self.ready = asyncio.Event()  # set once the channel and its topic are there
 
     def react(self, event, change):
-        if event["type"] == "registered":
-            self.client.join(CHANNEL)
+        if event["type"] == "registered" and self.kinds["registered"] == 1:
+            self.client.join(CHANNEL)  # once: after a reconnect the engine joins it again itself
         if not change:
             if event["type"] == "typing_changed" and event["active"]:
                 self.saw("saw the user typing")
@@ -137,8 +137,8 @@ class User(Side):
     joined = False
 
     def react(self, event, change):
-        if event["type"] == "registered":
-            self.client.join(CHANNEL)
+        if event["type"] == "registered" and self.kinds["registered"] == 1:
+            self.client.join(CHANNEL)  # once: after a reconnect the engine joins it again itself
         if not change:
             return
         if change["type"] == "channel_members_changed" and not self.joined:
