@@ -131,13 +131,13 @@ class ClosingServer:
         self.listener.close()
 
 
-def run_selectors(client, port, on_event, until, on_error=None):
-    return host_loop.run(client, local_servers.HOST, port, on_event, done=until, on_error=on_error)
+def run_selectors(client, port, on_event, until, on_error=None, tls=None):
+    return host_loop.run(client, local_servers.HOST, port, on_event, done=until, on_error=on_error, tls=tls)
 
 
-def run_asyncio(client, port, on_event, until, on_error=None):
+def run_asyncio(client, port, on_event, until, on_error=None, tls=None):
     async def main():
-        host = AsyncHost(client, local_servers.HOST, port, on_event, on_error)
+        host = AsyncHost(client, local_servers.HOST, port, on_event, on_error, tls=tls)
 
         async def stop_when_asked():
             while not until():
