@@ -20,6 +20,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EXAMPLES = os.path.join(ROOT, "examples")
 sys.path.insert(0, EXAMPLES)
 
+import asyncio_host  # noqa: E402
 import host_loop  # noqa: E402
 from irc_host import Peer  # noqa: E402
 from asyncio_host import AsyncHost  # noqa: E402
@@ -492,6 +493,77 @@ def test_a_link_tls_cannot_carry_reconnects(services, loop, tls, outcome):
                 errors.append, tls=tls)
     assert [type(error) for error in errors] == ([outcome] if outcome else [])
     assert events == [{"type": "reconnect_after", "after_ms": 2000}]
+
+
+class SilentTls:
+    """A TLS server on loopback, with the services' certificate, that completes each handshake
+    and then says nothing: the TLS records a client reads from it (session tickets) carry no
+    text, and it never answers a close_notify."""
+
+    def __init__(self, certfile):
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(certfile, certfile[:-len(".pem")] + ".key")
+        self.listener = socket.create_server((local_servers.HOST, 0))
+        self.port = self.listener.getsockname()[1]
+        self.links = []
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                self.links.append(self.context.wrap_socket(self.listener.accept()[0], server_side=True))
+            except OSError:
+                return
+
+    def close(self):
+        self.listener.close()
+        for link in self.links:
+            link.close()
+
+
+def test_a_quiet_tls_link_keeps_the_selectors_loop_awake(services):
+    # A read that waited for text after a record without any would hold the loop (and done())
+    # for the socket's 10 s timeout and then drop a sound link.
+    server = SilentTls(services.cafile)
+    events = []
+    started = time.monotonic()
+    try:
+        run_selectors(tessel_client.Client("quiet"), server.port, events.append,
+                      lambda: time.monotonic() > started + 1.5, tls=services.context())
+    finally:
+        server.close()
+    assert time.monotonic() - started < 3
+    assert events == [] and len(server.links) == 1
+
+
+def test_link_dead_drops_a_silent_tls_link_of_the_asyncio_loop_at_once(services, monkeypatch):
+    # Closing a TLS transport waits for the peer's close_notify, which a dead server never sends.
+    server = SilentTls(services.cafile)
+    skew = [0]
+    monkeypatch.setattr(asyncio_host, "clocks", lambda: (host_loop.clocks()[0] + skew[0], host_loop.clocks()[1]))
+    events = []
+
+    async def main():
+        host = AsyncHost(tessel_client.Client("lonely"), local_servers.HOST, server.port, events.append,
+                         tls=services.context())
+        running = asyncio.get_running_loop().create_task(host.run())
+        while host.transport is None:
+            await asyncio.sleep(0.01)
+        for skew[0] in (30_000, 40_000):  # the keepalive PING, then 10 s without an answer
+            host.pump()
+        dead = time.monotonic()
+        while not any(event["type"] == "reconnect_after" for event in events) and time.monotonic() < dead + 5:
+            await asyncio.sleep(0.01)
+        host.stop()
+        await running
+        return time.monotonic() - dead
+
+    try:
+        took = asyncio.run(main())
+    finally:
+        server.close()
+    assert [event["type"] for event in events][:2] == ["link_dead", "reconnect_after"]
+    assert took < 1
 
 
 @pytest.mark.parametrize("loop", HOSTS)
