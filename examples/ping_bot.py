@@ -20,14 +20,13 @@ from reading import Names, stored_message
 def ping_bot(host, port, nick, channel, tls=None):
     client = tessel_client.Client(nick, retention=10)  # model() writes every message it keeps
     names = Names()
-    state = {"newest": -1, "quitting": False, "closed": False, "joined": False}
+    state = {"newest": -1, "quitting": False, "closed": False}
 
     def on_event(event):
         names.see(event)
         change = event.get("change", {})
-        if event["type"] == "registered" and not state["joined"]:
-            client.join(channel)  # once: after a reconnect the engine joins it again itself
-            state["joined"] = True
+        if event["type"] == "registered" and names.fold(channel) not in client.model()["channels"]:
+            client.join(channel)  # the engine joins again, by itself, the channels the model holds
         elif change.get("type") == "message_added":
             if change["key"]["seq"] <= state["newest"]:
                 return  # one seen before, named again because a link preview came for it

@@ -46,9 +46,10 @@ class Session:
         print(" ", describe(event))
         self.names.see(event)
         change = event.get("change", {})
-        if event["type"] == "registered" and "registered" not in self.seen:
+        if event["type"] == "registered":
             self.seen.add("registered")
-            self.client.join(CHANNEL)  # once: after a reconnect the engine joins it again itself
+            if self.names.fold(CHANNEL) not in self.client.model()["channels"]:
+                self.client.join(CHANNEL)  # the engine joins again, by itself, the channels the model holds
         elif change.get("type") == "channel_joined":
             self.seen.add("joined")
             self.client.send_message(CHANNEL, "hello from tessel_client")

@@ -107,15 +107,13 @@ def test_shown_code_says_hello_and_leaves(services, net, unique, shown):
         process.wait()
 
 
-class ClosingServer:
-    """Accepts connections on loopback, says nothing, and closes each one `after` seconds later;
-    records when it accepted and when it closed."""
+class LoopbackServer:
+    """Accepts connections on a loopback port of its own, in a thread, and hands each to `take`
+    there; a subclass sets its own fields before this starts it."""
 
-    def __init__(self, after):
-        self.after = after
+    def __init__(self):
         self.listener = socket.create_server((local_servers.HOST, 0))
         self.port = self.listener.getsockname()[1]
-        self.accepted, self.closed = [], []
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
@@ -124,13 +122,26 @@ class ClosingServer:
                 conn, _ = self.listener.accept()
             except OSError:
                 return
-            self.accepted.append(time.monotonic())
-            time.sleep(self.after)
-            conn.close()
-            self.closed.append(time.monotonic())
+            self.take(conn)
 
     def close(self):
         self.listener.close()
+
+
+class ClosingServer(LoopbackServer):
+    """Says nothing, and closes each connection `after` seconds later; records when it accepted
+    and when it closed."""
+
+    def __init__(self, after):
+        self.after = after
+        self.accepted, self.closed = [], []
+        super().__init__()
+
+    def take(self, conn):
+        self.accepted.append(time.monotonic())
+        time.sleep(self.after)
+        conn.close()
+        self.closed.append(time.monotonic())
 
 
 def run_selectors(client, port, on_event, until, on_error=None, tls=None):
@@ -495,28 +506,25 @@ def test_a_link_tls_cannot_carry_reconnects(services, loop, tls, outcome):
     assert events == [{"type": "reconnect_after", "after_ms": 2000}]
 
 
-class SilentTls:
-    """A TLS server on loopback, with the services' certificate, that completes each handshake
-    and then says nothing: the TLS records a client reads from it (session tickets) carry no
-    text, and it never answers a close_notify."""
+class SilentTls(LoopbackServer):
+    """A TLS server with the services' certificate that completes each handshake and then says
+    nothing: the TLS records a client reads from it (session tickets) carry no text, and it
+    never answers a close_notify."""
 
     def __init__(self, certfile):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(certfile, certfile[:-len(".pem")] + ".key")
-        self.listener = socket.create_server((local_servers.HOST, 0))
-        self.port = self.listener.getsockname()[1]
         self.links = []
-        threading.Thread(target=self.serve, daemon=True).start()
+        super().__init__()
 
-    def serve(self):
-        while True:
-            try:
-                self.links.append(self.context.wrap_socket(self.listener.accept()[0], server_side=True))
-            except OSError:
-                return
+    def take(self, conn):
+        try:
+            self.links.append(self.context.wrap_socket(conn, server_side=True))
+        except OSError:
+            conn.close()
 
     def close(self):
-        self.listener.close()
+        super().close()
         for link in self.links:
             link.close()
 
@@ -582,36 +590,34 @@ def test_a_loop_file_copied_alone_imports(tmp_path, name):
     assert result.returncode == 0, result.stderr
 
 
-class Relay:
-    """A loopback relay in front of a server: records what clients send through it, and `cut()`
-    drops every link it carries, as a network does."""
+class Relay(LoopbackServer):
+    """A relay in front of a server: records what clients send through it, and `cut()` drops
+    every link it carries, as a network does; so does the first chunk a client sends holding
+    `cut_before`, which the server then never sees."""
 
-    def __init__(self, port):
+    def __init__(self, port, cut_before=None):
         self.server_port = port
-        self.listener = socket.create_server((local_servers.HOST, 0))
-        self.port = self.listener.getsockname()[1]
+        self.cut_before = cut_before
         self.sent = []
         self.links = []
-        threading.Thread(target=self.serve, daemon=True).start()
+        super().__init__()
 
-    def serve(self):
-        while True:
-            try:
-                near, _ = self.listener.accept()
-            except OSError:
-                return
-            far = socket.create_connection((local_servers.HOST, self.server_port))
-            self.links.append((near, far))
-            threading.Thread(target=self.pipe, args=(near, far, self.sent), daemon=True).start()
-            threading.Thread(target=self.pipe, args=(far, near, []), daemon=True).start()
+    def take(self, near):
+        far = socket.create_connection((local_servers.HOST, self.server_port))
+        self.links.append((near, far))
+        threading.Thread(target=self.pipe, args=(near, far, self.sent), daemon=True).start()
+        threading.Thread(target=self.pipe, args=(far, near, []), daemon=True).start()
 
-    @staticmethod
-    def pipe(source, sink, record):
+    def pipe(self, source, sink, record):
         while True:
             try:
                 data = source.recv(65536)
                 if data:
                     record.append(data)
+                    if record is self.sent and self.cut_before and self.cut_before in data:
+                        self.cut_before = None
+                        self.cut()
+                        break
                     sink.sendall(data)
                     continue
             except OSError:
@@ -638,10 +644,12 @@ class Relay:
 
     def close(self):
         self.cut()
-        self.listener.close()
+        super().close()
 
 
-def test_ping_bot_joins_once_and_the_engine_joins_again_after_a_drop(services, net, unique):
+@pytest.mark.parametrize("drop", ["after the server answered the JOIN", "before the server saw the JOIN"])
+def test_ping_bot_joins_once_a_link_after_a_drop(services, net, unique, drop):
+    # The engine joins again the channels its model holds, the bot those it does not.
     bot, channel = unique("rejoiner"), unique("#rejoin")
     watcher = net.peer("watcher", services.port, nick=unique("stayer"))
     net.connect(watcher)
@@ -651,17 +659,23 @@ def test_ping_bot_joins_once_and_the_engine_joins_again_after_a_drop(services, n
     def bot_is_in():
         return bot in watcher.model()["channels"][channel]["members"]
 
-    relay = Relay(services.port)
+    def pongs():
+        return [m for m in watcher.model()["channels"][channel]["log"]["messages"] if m["text"] == "pong"]
+
+    relay = Relay(services.port, cut_before=None if drop.startswith("after") else f"JOIN {channel}".encode())
     process = start_example(os.path.join(EXAMPLES, "ping_bot.py"), local_servers.HOST, str(relay.port),
                             "--nick", bot, "--channel", channel)
     try:
-        net.wait(bot_is_in, 15, "the bot in the channel")
-        relay.cut()
-        net.wait(lambda: not bot_is_in(), 10, "the bot gone with its link")
-        net.wait(bot_is_in, 15, "the bot back after its reconnect")
+        if drop.startswith("after"):
+            net.wait(bot_is_in, 15, "the bot in the channel")
+            watcher.do("send_message", channel, "!ping")  # answered from the channel the bot's model holds
+            net.wait(lambda: len(pongs()) == 1, 10, "the first pong")
+            relay.cut()
+            net.wait(lambda: not bot_is_in(), 10, "the bot gone with its link")
+        net.wait(bot_is_in, 15, "the bot in the channel after its reconnect")
+        answered = len(pongs())
         watcher.do("send_message", channel, "!ping")  # answered after any JOIN it sent on this link
-        net.wait(lambda: any(m["text"] == "pong" for m in watcher.model()["channels"][channel]["log"]["messages"]),
-                 10, "pong")
+        net.wait(lambda: len(pongs()) == answered + 1, 10, "a pong after the reconnect")
         watcher.do("send_message", channel, "!quit")
         assert process.wait(timeout=15) == 0, process.stdout.read()
     finally:
