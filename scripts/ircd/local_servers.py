@@ -146,7 +146,7 @@ def fingerprint(certfile):
 def inspircd(workdir, port=None, services_port=None, tls=False, tls_port=None):
     """InspIRCd with the IRCv3 modules, taking clients on `port`; with `services_port`, a link for
     Atheme and SASL. With `tls` the client port speaks TLS, and `tls_port` adds a TLS port beside
-    a plain one; the certificate, made for this run, is the server's `cafile`."""
+    a plain one; the certificate, made for this run, is the server's `cafile`, its key `keyfile`."""
     require(INSPIRCD)
     os.makedirs(workdir, exist_ok=True)
     port = port or free_port()
@@ -155,7 +155,7 @@ def inspircd(workdir, port=None, services_port=None, tls=False, tls_port=None):
         render("inspircd-services.conf.in", os.path.join(workdir, "services.conf"),
                LINK_PORT=services_port, LINK_PASSWORD=LINK_PASSWORD)
         services = f'<include file="{workdir}/services.conf">'
-    cafile = None
+    cafile = keyfile = None
     if tls or tls_port:
         cafile, keyfile = make_certificate(workdir, "server", hosts=(HOST, "localhost"))
         render("inspircd-tls.conf.in", os.path.join(workdir, "tls.conf"), CERTFILE=cafile, KEYFILE=keyfile)
@@ -171,7 +171,7 @@ def inspircd(workdir, port=None, services_port=None, tls=False, tls_port=None):
     if os.geteuid() == 0:
         argv.append("--runasroot")
     server = ChildServer("inspircd", argv, workdir, port)
-    server.tls, server.tls_port, server.cafile = tls, tls_port, cafile
+    server.tls, server.tls_port, server.cafile, server.keyfile = tls, tls_port, cafile, keyfile
     return server
 
 
@@ -332,8 +332,8 @@ class Network:
         link_port = free_port() if services else None
         self.ircd = inspircd(os.path.join(workdir, "inspircd"), port, link_port, tls, tls_port)
         self.atheme = atheme(os.path.join(workdir, "atheme"), link_port) if services else None
-        self.port, self.tls_port, self.cafile = self.ircd.port, tls_port, self.ircd.cafile
-        self.tls = tls
+        self.port, self.tls_port, self.tls = self.ircd.port, tls_port, tls
+        self.cafile, self.keyfile = self.ircd.cafile, self.ircd.keyfile
 
     def context(self):
         """An SSL context that trusts this server's certificate, for a port that speaks TLS."""

@@ -476,21 +476,26 @@ def until_any(events, *kinds):
 
 
 @pytest.mark.parametrize("loop", HOSTS)
-@pytest.mark.parametrize("mechanism", ["external", "plain"])
-def test_sasl_over_tls_logs_in(services, unique, loop, mechanism):
+@pytest.mark.parametrize("mechanism", ["external", "external with a certificate no account holds", "plain"])
+def test_sasl_over_tls(services, unique, loop, mechanism):
     context = services.context()
     if mechanism == "external":  # the certificate whose fingerprint is on the account
         context.load_cert_chain(services.client_cert, services.client_key)
-        sasl = {"mechanism": "external"}
-    else:
+    elif mechanism.startswith("external"):  # the server's own certificate will do
+        context.load_cert_chain(services.cafile, services.keyfile)
+    sasl = {"mechanism": "external"}
+    if mechanism == "plain":
         sasl = {"mechanism": "plain", "username": services.account, "password": services.password}
     client = tessel_client.Client(unique("secure"), sasl=sasl)
     events, errors = [], []
     assert HOSTS[loop](client, services.tls_port, events.append, until_any(events, "registered"), errors.append,
                        tls=context)
+    outcomes = [event for event in events if event["type"] in ("logged_in", "sasl_failed")]
     assert errors == []
-    assert {"type": "logged_in", "account": services.account} in events
-    assert not [event for event in events if event["type"] == "sasl_failed"]
+    if "no account" in mechanism:
+        assert outcomes == [{"type": "sasl_failed", "reason": "rejected"}]
+    else:
+        assert outcomes == [{"type": "logged_in", "account": services.account}]
 
 
 @pytest.mark.parametrize("loop", HOSTS)
@@ -511,9 +516,9 @@ class SilentTls(LoopbackServer):
     nothing: the TLS records a client reads from it (session tickets) carry no text, and it
     never answers a close_notify."""
 
-    def __init__(self, certfile):
+    def __init__(self, certfile, keyfile):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        self.context.load_cert_chain(certfile, certfile[:-len(".pem")] + ".key")
+        self.context.load_cert_chain(certfile, keyfile)
         self.links = []
         super().__init__()
 
@@ -532,7 +537,7 @@ class SilentTls(LoopbackServer):
 def test_a_quiet_tls_link_keeps_the_selectors_loop_awake(services):
     # A read that waited for text after a record without any would hold the loop (and done())
     # for the socket's 10 s timeout and then drop a sound link.
-    server = SilentTls(services.cafile)
+    server = SilentTls(services.cafile, services.keyfile)
     events = []
     started = time.monotonic()
     try:
@@ -546,7 +551,7 @@ def test_a_quiet_tls_link_keeps_the_selectors_loop_awake(services):
 
 def test_link_dead_drops_a_silent_tls_link_of_the_asyncio_loop_at_once(services, monkeypatch):
     # Closing a TLS transport waits for the peer's close_notify, which a dead server never sends.
-    server = SilentTls(services.cafile)
+    server = SilentTls(services.cafile, services.keyfile)
     skew = [0]
     monkeypatch.setattr(asyncio_host, "clocks", lambda: (host_loop.clocks()[0] + skew[0], host_loop.clocks()[1]))
     events = []
@@ -694,8 +699,8 @@ TLS_BANNER = (r"InspIRCd listening on 127\.0\.0\.1:(\d+), TLS with the certifica
 
 def test_readme_session_over_tls_runs():
     session, _ = readme_block("--cafile {cafile}", "sh").splitlines()
-    result = subprocess.run(["bash", "-c", substituted(session, {"build/python": os.path.dirname(tessel_client.__file__)})],
-                            cwd=ROOT, capture_output=True, text=True, timeout=60)
+    session = substituted(session, {"build/python": os.path.dirname(tessel_client.__file__)})
+    result = subprocess.run(["bash", "-c", session], cwd=ROOT, capture_output=True, text=True, timeout=60)
     assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
     assert re.match(TLS_BANNER, result.stdout)[3] == "no services"
     assert "session complete" in result.stdout
