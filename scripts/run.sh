@@ -14,7 +14,8 @@ limit=${1:-15}
 progress() {
   local line step total=0 shown=-1
   while IFS= read -r line; do
-    [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
+    [[ $line =~ ^\[([1-9][0-9]*)/([0-9]+)\] ]] || continue  # [0/N]: CMake re-checking, not the build
+    ((BASH_REMATCH[2] == total)) || shown=-1
     step=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
     if [ -t 1 ]; then
       printf '\r  step %d of %d' "$step" "$total"
