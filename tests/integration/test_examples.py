@@ -774,3 +774,39 @@ def log_in_as_the_readme_shows(folder, port, cafile):
     exec("def on_event(event):\n    global closed\n    events.append(event)\n"
          "    closed = closed or event['type'] == 'registered'\n" + code, namespace)
     assert {"type": "logged_in", "account": "mybot"} in namespace["events"]
+
+
+def test_readme_tls_lines_register_on_either_loop(services, unique):
+    run_line, host_line = readme_block("tls=True)\nhost = AsyncHost(").splitlines()
+    context = services.context()
+
+    def shown(line, nick):
+        events = []
+        deadline = time.monotonic() + 10
+        namespace = {"run": host_loop.run, "AsyncHost": AsyncHost, "client": tessel_client.Client(unique(nick)),
+                     "closed": False, "context": context, "expired": lambda: time.monotonic() > deadline}
+
+        def on_event(event):
+            events.append(event)
+            namespace["closed"] = namespace["closed"] or event["type"] == "registered"
+
+        namespace["on_event"] = on_event
+        exec(substituted(line, {'"irc.example.net", 6697': f'"127.0.0.1", {services.tls_port}',
+                                "tls=True": "tls=context"}).replace("lambda: closed", "lambda: closed or expired()"),
+             namespace)
+        return namespace, events
+
+    _, events = shown(run_line, "shownrun")
+    assert {"type": "registered", "nick": unique("shownrun")} in events
+    namespace, events = shown(host_line, "shownhost")
+
+    async def until_registered():
+        host = namespace["host"]
+        running = asyncio.get_running_loop().create_task(host.run())
+        while not namespace["closed"]:
+            await asyncio.sleep(0.01)
+        host.stop()
+        return await running
+
+    assert asyncio.run(asyncio.wait_for(until_registered(), 10))
+    assert {"type": "registered", "nick": unique("shownhost")} in events
