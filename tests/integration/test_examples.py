@@ -145,7 +145,9 @@ class ClosingServer(LoopbackServer):
 
 
 def run_selectors(client, port, on_event, until, on_error=None, tls=None):
-    return host_loop.run(client, local_servers.HOST, port, on_event, done=until, on_error=on_error, tls=tls)
+    deadline = time.monotonic() + 20  # as the asyncio one's wait_for: a test fails, never hangs
+    return host_loop.run(client, local_servers.HOST, port, on_event, on_error=on_error, tls=tls,
+                         done=lambda: until() or time.monotonic() > deadline)
 
 
 def run_asyncio(client, port, on_event, until, on_error=None, tls=None):
