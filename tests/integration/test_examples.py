@@ -744,9 +744,13 @@ def test_readme_network_logs_in_by_certificate_and_goes_on_a_signal(tmp_path):
             assert server.wait(timeout=15) == 128 + stop
             assert server.stdout.read() == ""  # no traceback
         finally:
-            if server.poll() is None:
-                os.killpg(server.pid, signal.SIGKILL)
-                server.wait()
+            if server.poll() is None:  # a failed step: the servers still go with their folder
+                server.terminate()
+                try:
+                    server.wait(timeout=15)
+                except subprocess.TimeoutExpired:
+                    os.killpg(server.pid, signal.SIGKILL)
+                    server.wait()
         assert not [pid for pid in processes if os.path.exists(f"/proc/{pid}")]
         assert not os.path.exists(workdir)
         assert not listening(port)
