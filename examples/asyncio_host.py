@@ -2,13 +2,19 @@
 
 One `AsyncHost` runs one Client: a `Protocol` feeds what the transport reads, one timer handle
 wakes the engine at `poll_timeout`, and every wake-up calls `tick`, drains the events and
-writes out the queued lines. Several hosts share one event loop (see bot_and_user.py).
+writes out the queued lines. Several hosts share one event loop (see bot_and_user.py). It speaks
+plain text or TLS, and needs nothing but the standard library: copy it next to a bot.
 """
 
 import asyncio
+import ssl
 import sys
+import time
 
-from host_loop import clocks
+
+def clocks():
+    """Both clocks the engine takes, in milliseconds: monotonic for deadlines, Unix for stamps."""
+    return time.monotonic_ns() // 1_000_000, time.time_ns() // 1_000_000
 
 
 class _Link(asyncio.Protocol):
@@ -28,13 +34,24 @@ class _Link(asyncio.Protocol):
 
 class AsyncHost:
     """`on_event(event)` sees every event; `on_error(error)` the OSError of every connect that
-    failed (by default it is printed to stderr). The engine advises a reconnect after every
-    disconnect, also after our own `quit()`: to leave, call `quit()` and then `stop()`, which
-    writes the QUIT before it closes the link and reconnects no more."""
+    failed, a TLS handshake or certificate the context does not trust included (by default it is
+    printed to stderr). `tls` is None for plain text, True for TLS trusting the system's CAs, or
+    an `ssl.SSLContext` used as given (a CA of its own, a client certificate for SASL EXTERNAL);
+    the name checked is `host`. The engine advises a reconnect after every disconnect, also
+    after our own `quit()`: to leave, call `quit()` and then `stop()`, which writes the QUIT
+    before it closes the link and reconnects no more."""
 
-    def __init__(self, client, host, port, on_event, on_error=None):
+    def __init__(self, client, host, port, on_event, on_error=None, tls=None):
         self.client, self.host, self.port, self.on_event = client, host, port, on_event
         self.on_error = on_error or self.report
+        if tls is None or tls is False:
+            self.tls = None
+        elif tls is True:
+            self.tls = ssl.create_default_context()
+        elif isinstance(tls, ssl.SSLContext):
+            self.tls = tls
+        else:
+            raise TypeError(f"tls must be None, True or an ssl.SSLContext, not {type(tls).__name__}")
         self.transport = None
         self.timer = None
         self.leaving = False
@@ -69,11 +86,12 @@ class AsyncHost:
 
     async def connect(self):
         try:
-            await asyncio.get_running_loop().create_connection(lambda: _Link(self), self.host, self.port)
+            tls = {"ssl": self.tls, "ssl_handshake_timeout": 10} if self.tls else {}
+            await asyncio.get_running_loop().create_connection(lambda: _Link(self), self.host, self.port, **tls)
         except OSError as error:
             if self.leaving:
                 return
-            self.on_error(error)  # a wrong host or port shows at once
+            self.on_error(error)  # a wrong host or port, or an untrusted certificate, shows at once
             self.client.tick(*clocks())  # the back-off counts from now
             self.client.handle_disconnected()  # counts the attempt; a reconnect_after follows
             self.pump()
@@ -109,7 +127,9 @@ class AsyncHost:
             for event in events:
                 self.on_event(event)
                 if event["type"] == "link_dead" and self.transport is not None:
-                    self.transport.close()  # the server stopped answering PING; lost() follows
+                    # The server stopped answering PING; lost() follows. Not close(): over TLS it
+                    # would wait for the silent server to answer our close_notify.
+                    self.transport.abort()
                 elif event["type"] == "reconnect_after" and event["after_ms"] == 0 and not self.leaving:
                     if self.transport is None:
                         asyncio.get_running_loop().create_task(self.connect())  # the reconnect timer fired

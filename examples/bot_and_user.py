@@ -59,6 +59,9 @@ class Side:
     def me(self):
         return self.client.model()["me"]["nick"]
 
+    def holds(self, channel):
+        return self.names.fold(channel) in self.client.model()["channels"]
+
     def message(self, change):
         """The stored message a message_added or message_reacted change names."""
         channel = self.client.model()["channels"].get(self.names.fold(change["target"]), {})
@@ -100,8 +103,8 @@ class Bot(Side):
         self.ready = asyncio.Event()  # set once the channel and its topic are there
 
     def react(self, event, change):
-        if event["type"] == "registered":
-            self.client.join(CHANNEL)
+        if event["type"] == "registered" and not self.holds(CHANNEL):
+            self.client.join(CHANNEL)  # the engine joins again, by itself, the channels the model holds
         if not change:
             if event["type"] == "typing_changed" and event["active"]:
                 self.saw("saw the user typing")
@@ -137,8 +140,8 @@ class User(Side):
     joined = False
 
     def react(self, event, change):
-        if event["type"] == "registered":
-            self.client.join(CHANNEL)
+        if event["type"] == "registered" and not self.holds(CHANNEL):
+            self.client.join(CHANNEL)  # the engine joins again, by itself, the channels the model holds
         if not change:
             return
         if change["type"] == "channel_members_changed" and not self.joined:

@@ -4,11 +4,13 @@ It registers, joins a channel, says hello, asks the server who it is (WHOIS) and
 its own message and the WHOIS answer are in the model: every step waits for what the server
 says, never for a timer of the server's. Exits 0 when all of that was seen within LIMIT seconds.
 
-    PYTHONPATH=build/python python3 examples/session.py HOST PORT [--asyncio] [--nick NICK] [--limit SECONDS]
+    PYTHONPATH=build/python python3 examples/session.py HOST PORT [--asyncio] [--tls | --cafile CAFILE]
+        [--nick NICK] [--limit SECONDS]
 """
 
 import argparse
 import asyncio
+import ssl
 import sys
 import time
 
@@ -46,7 +48,8 @@ class Session:
         change = event.get("change", {})
         if event["type"] == "registered":
             self.seen.add("registered")
-            self.client.join(CHANNEL)
+            if self.names.fold(CHANNEL) not in self.client.model()["channels"]:
+                self.client.join(CHANNEL)  # the engine joins again, by itself, the channels the model holds
         elif change.get("type") == "channel_joined":
             self.seen.add("joined")
             self.client.send_message(CHANNEL, "hello from tessel_client")
@@ -61,18 +64,19 @@ class Session:
             self.leave()
 
 
-def with_selectors(client, host, port, limit):
+def with_selectors(client, host, port, tls, limit):
     session = Session(client, leave=lambda: None)
     deadline = time.monotonic() + limit
-    run(client, host, port, session.on_event, done=lambda: "quit" in session.seen or time.monotonic() > deadline)
+    run(client, host, port, session.on_event, done=lambda: "quit" in session.seen or time.monotonic() > deadline,
+        tls=tls)
     return session
 
 
-def with_asyncio(client, host, port, limit):
+def with_asyncio(client, host, port, tls, limit):
     async def main():
         async_host = None
         session = Session(client, leave=lambda: async_host.stop())
-        async_host = AsyncHost(client, host, port, session.on_event)
+        async_host = AsyncHost(client, host, port, session.on_event, tls=tls)
         try:
             await asyncio.wait_for(async_host.run(), limit)
         except asyncio.TimeoutError:
@@ -102,12 +106,15 @@ def main(argv):
     parser.add_argument("host")
     parser.add_argument("port", type=int)
     parser.add_argument("--asyncio", action="store_true", help="use the asyncio host instead of selectors")
+    parser.add_argument("--tls", action="store_true", help="speak TLS, trusting the system's CAs")
+    parser.add_argument("--cafile", help="speak TLS, trusting the CA certificate in this file")
     parser.add_argument("--nick", default="tessel")
     parser.add_argument("--limit", type=float, default=20.0, help="seconds the session may take")
     args = parser.parse_args(argv)
+    tls = ssl.create_default_context(cafile=args.cafile) if args.cafile else args.tls
     client = tessel_client.Client(args.nick, realname="tessel_client demo")
     loop = with_asyncio if args.asyncio else with_selectors
-    return report(client, loop(client, args.host, args.port, args.limit))
+    return report(client, loop(client, args.host, args.port, tls, args.limit))
 
 
 if __name__ == "__main__":

@@ -5,8 +5,9 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsodium-dev python3-dev python3-pytest python3-yaml
           clang libclang-rt-14-dev)  # the second compiler, its sanitizer and libFuzzer runtimes
-# IRC servers the integration tests and the main job start on loopback as child processes.
-servers=(inspircd atheme-services ngircd)
+# IRC servers the integration tests and the main job start on loopback as child processes, and
+# openssl, which makes the certificates of their TLS ports and of the tests' clients.
+servers=(inspircd atheme-services ngircd openssl)
 
 missing=()
 for p in "${packages[@]}" "${servers[@]}"; do

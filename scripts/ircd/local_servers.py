@@ -1,16 +1,20 @@
 """Throwaway IRC servers on 127.0.0.1 for the integration tests and the main job.
 
 Each server is a child process with its configuration written into a directory of its own,
-listening on ports the system handed out, and stopped by its PID. The servers are Debian's
-InspIRCd (with Atheme linked to it for SASL when asked) and ngIRCd, which speaks no IRCv3.
-`RawIrc` is a plain socket client for the chores around them: checking that services are
-linked, registering accounts, and asking the server what it holds.
+listening on ports the system handed out (or one asked for), and stopped by its PID. The servers
+are Debian's InspIRCd (with TLS on a certificate made for the run, and Atheme linked to it for
+SASL, when asked) and ngIRCd, which speaks no IRCv3. `Network` is InspIRCd with what was asked
+of it, as scripts/ircd/with_server.py starts it. `RawIrc` is a socket client for the chores
+around them: checking that services are linked, registering accounts, and asking the server
+what it holds.
 """
 
+import hashlib
 import os
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import time
 
@@ -21,6 +25,7 @@ LINK_PASSWORD = "tessel-link"
 INSPIRCD = "/usr/sbin/inspircd"
 ATHEME = "/usr/bin/atheme-services"
 NGIRCD = "/usr/sbin/ngircd"
+OPENSSL = "/usr/bin/openssl"
 
 
 def free_port():
@@ -28,6 +33,17 @@ def free_port():
     with socket.socket() as s:
         s.bind((HOST, 0))
         return s.getsockname()[1]
+
+
+def port_taken(port):
+    """Whether something listens on `port` already (a port left in TIME_WAIT is free to bind)."""
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind((HOST, port))
+        except OSError:
+            return True
+        return False
 
 
 def render(template, target, **values):
@@ -103,24 +119,60 @@ class ChildServer:
         self.stop(signal.SIGKILL)
 
 
-def inspircd(workdir, port=None, services_port=None):
-    """InspIRCd with the IRCv3 modules; with `services_port`, a link for Atheme and SASL."""
+def make_certificate(folder, name, hosts=()):
+    """A self-signed certificate made for this run, `folder/name.pem`, and its key beside it as
+    `name.key`; returns both paths. `hosts` are the names a client checks (a server's), and a
+    certificate without them serves a client that shows it (SASL EXTERNAL)."""
+    require(OPENSSL)
+    os.makedirs(folder, exist_ok=True)
+    certfile, keyfile = os.path.join(folder, f"{name}.pem"), os.path.join(folder, f"{name}.key")
+    names = ",".join(("IP:" if host[0].isdigit() else "DNS:") + host for host in hosts)
+    argv = [OPENSSL, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+            "-days", "30", "-subj", f"/CN={hosts[0] if hosts else name}", "-keyout", keyfile, "-out", certfile]
+    if names:
+        argv += ["-addext", f"subjectAltName={names}"]
+    made = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if made.returncode != 0:
+        raise RuntimeError(f"openssl could not make a certificate:\n{made.stderr}")
+    return certfile, keyfile
+
+
+def fingerprint(certfile):
+    """The SHA-256 of a certificate as InspIRCd reports it to services: lower-case hex."""
+    with open(certfile) as f:
+        return hashlib.sha256(ssl.PEM_cert_to_DER_cert(f.read())).hexdigest()
+
+
+def inspircd(workdir, port=None, services_port=None, tls=False, tls_port=None):
+    """InspIRCd with the IRCv3 modules, taking clients on `port`; with `services_port`, a link for
+    Atheme and SASL. With `tls` the client port speaks TLS, and `tls_port` adds a TLS port beside
+    a plain one; the certificate, made for this run, is the server's `cafile`, its key `keyfile`."""
     require(INSPIRCD)
     os.makedirs(workdir, exist_ok=True)
     port = port or free_port()
-    services = ""
+    services = tls_modules = ""
     if services_port:
         render("inspircd-services.conf.in", os.path.join(workdir, "services.conf"),
                LINK_PORT=services_port, LINK_PASSWORD=LINK_PASSWORD)
         services = f'<include file="{workdir}/services.conf">'
+    cafile = keyfile = None
+    if tls or tls_port:
+        cafile, keyfile = make_certificate(workdir, "server", hosts=(HOST, "localhost"))
+        render("inspircd-tls.conf.in", os.path.join(workdir, "tls.conf"), CERTFILE=cafile, KEYFILE=keyfile)
+        tls_modules = f'<include file="{workdir}/tls.conf">'
+    binds = [(port, tls)] + ([(tls_port, True)] if tls_port else [])
     config = os.path.join(workdir, "inspircd.conf")
-    render("inspircd.conf.in", config, PORT=port, DIR=workdir, SERVICES=services)
+    render("inspircd.conf.in", config, DIR=workdir, SERVICES=services, TLS=tls_modules, BINDS="\n".join(
+        f'<bind address="{HOST}" port="{p}" type="clients"' + (' sslprofile="tessel">' if secure else ">")
+        for p, secure in binds))
     with open(os.path.join(workdir, "motd.txt"), "w") as f:
         f.write("A throwaway server for tessel_client.\n")
     argv = [INSPIRCD, "--config", config, "--nofork"]
     if os.geteuid() == 0:
         argv.append("--runasroot")
-    return ChildServer("inspircd", argv, workdir, port)
+    server = ChildServer("inspircd", argv, workdir, port)
+    server.tls, server.tls_port, server.cafile, server.keyfile = tls, tls_port, cafile, keyfile
+    return server
 
 
 def atheme(workdir, link_port):
@@ -137,15 +189,15 @@ def atheme(workdir, link_port):
 class AthemeServer(ChildServer):
     """Atheme listens on nothing: it is up once its services are seen on the IRC server."""
 
-    def start(self, timeout=10.0, irc_port=None):
+    def start(self, timeout=10.0, irc_port=None, tls=None):
         self.spawn()
         if irc_port:
-            self.wait_linked(irc_port, timeout)
+            self.wait_linked(irc_port, timeout, tls)
         return self
 
-    def wait_linked(self, irc_port, timeout):
+    def wait_linked(self, irc_port, timeout, tls=None):
         deadline = time.monotonic() + timeout
-        with RawIrc(irc_port, "linkwait") as irc:
+        with RawIrc(irc_port, "linkwait", tls=tls) as irc:
             while set(irc.ison("NickServ", "SaslServ")) != {"NickServ", "SaslServ"}:
                 if self.process.poll() is not None:
                     raise RuntimeError(f"atheme exited with {self.process.returncode}:\n{self.output()}")
@@ -169,11 +221,14 @@ def ngircd(workdir, port=None):
 
 
 class RawIrc:
-    """A plain registered IRC connection: send lines, read lines until one matches."""
+    """A registered IRC connection, over TLS with an `ssl.SSLContext` as `tls`: send lines, read
+    lines until one matches."""
 
-    def __init__(self, port, nick, caps=(), timeout=10.0):
+    def __init__(self, port, nick, caps=(), timeout=10.0, tls=None):
         self.nick = nick
         self.sock = socket.create_connection((HOST, port), timeout=timeout)
+        if tls is not None:
+            self.sock = tls.wrap_socket(self.sock, server_hostname=HOST)
         self.buffer = b""
         self.timeout = timeout
         if caps:
@@ -253,13 +308,47 @@ class RawIrc:
         return reply[-1] if reply[1] == "332" else None
 
 
-def register_account(port, account, password):
-    """Registers `account` with NickServ over a connection of its own."""
-    with RawIrc(port, account) as irc:
-        irc.send(f"PRIVMSG NickServ :REGISTER {password} {account}@example.test")
-        reply = irc.until(lambda w: w[1] == "NOTICE" and w[0].startswith(":NickServ!"))[-1][-1]
-        if "registered" not in reply:
-            raise RuntimeError(f"NickServ refused {account}: {reply}")
+def register_account(port, account, password, certificates=(), tls=None):
+    """Registers `account` with NickServ over a connection of its own, and adds the fingerprints
+    of `certificates` (PEM files) to it, so that SASL EXTERNAL logs in with them."""
+    with RawIrc(port, account, tls=tls) as irc:
+        def tell(text, answer):
+            irc.send(f"PRIVMSG NickServ :{text}")
+            reply = irc.until(lambda w: w[1] == "NOTICE" and w[0].startswith(":NickServ!"))[-1][-1]
+            if answer not in reply:
+                raise RuntimeError(f"NickServ refused {text.split()[0]} for {account}: {reply}")
+
+        tell(f"REGISTER {password} {account}@example.test", "registered")
+        for certfile in certificates:
+            tell(f"CERT ADD {fingerprint(certfile)}", "Added fingerprint")
+
+
+class Network:
+    """InspIRCd on loopback as scripts/ircd/with_server.py starts it: on `port` (else a free one),
+    with TLS on a certificate made for this run (its path is `cafile`) when `tls`, and Atheme
+    linked to it for SASL when `services`. `tls_port` adds a TLS port beside a plain one."""
+
+    def __init__(self, workdir, port=None, tls=False, services=False, tls_port=None):
+        link_port = free_port() if services else None
+        self.ircd = inspircd(os.path.join(workdir, "inspircd"), port, link_port, tls, tls_port)
+        self.atheme = atheme(os.path.join(workdir, "atheme"), link_port) if services else None
+        self.port, self.tls_port, self.tls = self.ircd.port, tls_port, tls
+        self.cafile, self.keyfile = self.ircd.cafile, self.ircd.keyfile
+
+    def context(self):
+        """An SSL context that trusts this server's certificate, for a port that speaks TLS."""
+        return ssl.create_default_context(cafile=self.cafile)
+
+    def start(self):
+        self.ircd.start()
+        if self.atheme:
+            self.atheme.start(irc_port=self.port, tls=self.context() if self.tls else None)
+        return self
+
+    def stop(self):
+        if self.atheme:
+            self.atheme.stop()
+        self.ircd.stop()
 
 
 def remove_tree(path):

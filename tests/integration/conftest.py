@@ -23,24 +23,20 @@ ACCOUNT = "tesselacct"
 PASSWORD = "right-password"
 
 
-class Services:
-    """InspIRCd with Atheme linked to it, and one account registered with NickServ."""
+class Services(local_servers.Network):
+    """InspIRCd with Atheme linked to it, plain text on `port` and TLS on `tls_port`, as a
+    network has them, and one account registered with NickServ that a client certificate
+    (`client_cert`, `client_key`) logs in to by SASL EXTERNAL."""
 
     def __init__(self, workdir):
-        link_port = local_servers.free_port()
-        self.ircd = local_servers.inspircd(os.path.join(workdir, "inspircd"), services_port=link_port).start()
-        self.atheme = local_servers.atheme(os.path.join(workdir, "atheme"), link_port)
-        self.port = self.ircd.port
+        super().__init__(workdir, services=True, tls_port=local_servers.free_port())
         self.account, self.password = ACCOUNT, PASSWORD
+        self.client_cert, self.client_key = local_servers.make_certificate(workdir, "client")
 
     def start(self):
-        self.atheme.start(irc_port=self.port)
-        local_servers.register_account(self.port, self.account, self.password)
+        super().start()
+        local_servers.register_account(self.port, self.account, self.password, certificates=[self.client_cert])
         return self
-
-    def stop(self):
-        self.atheme.stop()
-        self.ircd.stop()
 
 
 @pytest.fixture(scope="session")

@@ -6,6 +6,7 @@ import re
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import threading
@@ -19,6 +20,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EXAMPLES = os.path.join(ROOT, "examples")
 sys.path.insert(0, EXAMPLES)
 
+import asyncio_host  # noqa: E402
 import host_loop  # noqa: E402
 from irc_host import Peer  # noqa: E402
 from asyncio_host import AsyncHost  # noqa: E402
@@ -105,15 +107,13 @@ def test_shown_code_says_hello_and_leaves(services, net, unique, shown):
         process.wait()
 
 
-class ClosingServer:
-    """Accepts connections on loopback, says nothing, and closes each one `after` seconds later;
-    records when it accepted and when it closed."""
+class LoopbackServer:
+    """Accepts connections on a loopback port of its own, in a thread, and hands each to `take`
+    there; a subclass sets its own fields before this starts it."""
 
-    def __init__(self, after):
-        self.after = after
+    def __init__(self):
         self.listener = socket.create_server((local_servers.HOST, 0))
         self.port = self.listener.getsockname()[1]
-        self.accepted, self.closed = [], []
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
@@ -122,22 +122,37 @@ class ClosingServer:
                 conn, _ = self.listener.accept()
             except OSError:
                 return
-            self.accepted.append(time.monotonic())
-            time.sleep(self.after)
-            conn.close()
-            self.closed.append(time.monotonic())
+            self.take(conn)
 
     def close(self):
         self.listener.close()
 
 
-def run_selectors(client, port, on_event, until, on_error=None):
-    return host_loop.run(client, local_servers.HOST, port, on_event, done=until, on_error=on_error)
+class ClosingServer(LoopbackServer):
+    """Says nothing, and closes each connection `after` seconds later; records when it accepted
+    and when it closed."""
+
+    def __init__(self, after):
+        self.after = after
+        self.accepted, self.closed = [], []
+        super().__init__()
+
+    def take(self, conn):
+        self.accepted.append(time.monotonic())
+        time.sleep(self.after)
+        conn.close()
+        self.closed.append(time.monotonic())
 
 
-def run_asyncio(client, port, on_event, until, on_error=None):
+def run_selectors(client, port, on_event, until, on_error=None, tls=None):
+    deadline = time.monotonic() + 20  # as the asyncio one's wait_for: a test fails, never hangs
+    return host_loop.run(client, local_servers.HOST, port, on_event, on_error=on_error, tls=tls,
+                         done=lambda: until() or time.monotonic() > deadline)
+
+
+def run_asyncio(client, port, on_event, until, on_error=None, tls=None):
     async def main():
-        host = AsyncHost(client, local_servers.HOST, port, on_event, on_error)
+        host = AsyncHost(client, local_servers.HOST, port, on_event, on_error, tls=tls)
 
         async def stop_when_asked():
             while not until():
@@ -190,10 +205,13 @@ def test_connect_errors_reach_the_application_and_done_ends_a_back_off(loop, cap
     assert f"cannot connect to {local_servers.HOST}:{port}: " in capfd.readouterr().err
 
 
-@pytest.mark.parametrize("loop", ["selectors", "asyncio"])
+@pytest.mark.parametrize("loop", ["selectors", "asyncio", "asyncio over TLS"])
 def test_session_example(services, unique, loop):
-    flags = ["--asyncio"] if loop == "asyncio" else []
-    result = run_example(os.path.join(EXAMPLES, "session.py"), "127.0.0.1", str(services.port), *flags,
+    address = [str(services.port)]
+    if loop.endswith("TLS"):
+        address = [str(services.tls_port), "--cafile", services.cafile]
+    flags = ["--asyncio"] if loop.startswith("asyncio") else []
+    result = run_example(os.path.join(EXAMPLES, "session.py"), "127.0.0.1", *address, *flags,
                          "--nick", unique("session"), "--limit", "15")
     assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
     assert "session complete" in result.stdout
@@ -255,7 +273,8 @@ def test_main_job_demo(inspircd):
     assert "[bot ] #demo <ann> hi bot" in result.stdout
 
 
-def test_ping_bot_reads_what_arrived_and_answers(services, net, unique):
+@pytest.mark.parametrize("transport", ["plain text", "TLS"])
+def test_ping_bot_reads_what_arrived_and_answers(services, net, unique, transport):
     from reading import Names
     n = unique("")
     # Brackets fold to braces under rfc1459: str.lower() would miss both logs.
@@ -272,7 +291,10 @@ def test_ping_bot_reads_what_arrived_and_answers(services, net, unique):
         place = watcher.model()[where].get(names.fold(name))
         return place is not None and any((m["sender"], m["text"]) == (sender, text) for m in place["log"]["messages"])
 
-    process = start_example(os.path.join(EXAMPLES, "ping_bot.py"), local_servers.HOST, str(services.port),
+    # The watcher speaks plain text; over TLS the bot meets it as on a network with both ports.
+    address = [str(services.port)] if transport == "plain text" else [str(services.tls_port), "--cafile",
+                                                                      services.cafile]
+    process = start_example(os.path.join(EXAMPLES, "ping_bot.py"), local_servers.HOST, *address,
                             "--nick", bot, "--channel", channel)
     try:
         net.wait(lambda: names.fold(bot) in watcher.model()["channels"][names.fold(channel)]["members"], 15,
@@ -348,8 +370,11 @@ def listening(port):
         return False
 
 
+PLAIN_BANNER = r"InspIRCd listening on 127\.0\.0\.1:(\d+), plain text, no services\n"
+
+
 def test_readme_server_for_your_own_bot_runs_it_and_stops(tmp_path):
-    own_bot, stays_up = readme_block("with_server.py", "sh").splitlines()
+    own_bot, stays_up = readme_block("mybot.py 127.0.0.1 {port}", "sh").splitlines()
     # The README's application as mybot.py, the address from its arguments and the loop copied
     # next to it, as the README says.
     shutil.copy(os.path.join(EXAMPLES, "host_loop.py"), tmp_path)
@@ -360,13 +385,13 @@ def test_readme_server_for_your_own_bot_runs_it_and_stops(tmp_path):
         cwd=ROOT, capture_output=True, text=True, timeout=30)
     # The bot ends only once it has said hello and its QUIT closed the link.
     assert result.returncode == 0, result.stdout + result.stderr
-    port = int(re.fullmatch(r"InspIRCd listening on 127\.0\.0\.1:(\d+)\n", result.stdout)[1])
+    port = int(re.fullmatch(PLAIN_BANNER, result.stdout)[1])
     assert not listening(port)
 
     server = subprocess.Popen(["bash", "-c", stays_up], cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, start_new_session=True)
     try:
-        port = int(re.fullmatch(r"InspIRCd listening on 127\.0\.0\.1:(\d+)\n", server.stdout.readline())[1])
+        port = int(re.fullmatch(PLAIN_BANNER, server.stdout.readline())[1])
         for visitor in ("first", "second"):  # one bot after another on the same server
             local_servers.RawIrc(port, visitor).close()
         os.killpg(server.pid, signal.SIGINT)  # Ctrl-C reaches every process of the terminal's group
@@ -444,3 +469,350 @@ def test_readme_nick_that_is_not_ascii_registers(request, net, unique, server):
     else:
         net.wait(lambda: stalled.sock is None)
     assert not any(e["type"] == "registered" for e in stalled.events)
+
+
+# -- TLS in the host loops, against the TLS port of the services' server ---------------------------
+
+def until_any(events, *kinds):
+    return lambda: any(event["type"] in kinds for event in events)
+
+
+@pytest.mark.parametrize("loop", HOSTS)
+@pytest.mark.parametrize("mechanism", ["external", "external with a certificate no account holds", "plain"])
+def test_sasl_over_tls(services, unique, loop, mechanism):
+    context = services.context()
+    if mechanism == "external":  # the certificate whose fingerprint is on the account
+        context.load_cert_chain(services.client_cert, services.client_key)
+    elif mechanism.startswith("external"):  # the server's own certificate will do
+        context.load_cert_chain(services.cafile, services.keyfile)
+    sasl = {"mechanism": "external"}
+    if mechanism == "plain":
+        sasl = {"mechanism": "plain", "username": services.account, "password": services.password}
+    client = tessel_client.Client(unique("secure"), sasl=sasl)
+    events, errors = [], []
+    assert HOSTS[loop](client, services.tls_port, events.append, until_any(events, "registered"), errors.append,
+                       tls=context)
+    outcomes = [event for event in events if event["type"] in ("logged_in", "sasl_failed")]
+    assert errors == []
+    if "no account" in mechanism:
+        assert outcomes == [{"type": "sasl_failed", "reason": "rejected"}]
+    else:
+        assert outcomes == [{"type": "logged_in", "account": services.account}]
+
+
+@pytest.mark.parametrize("loop", HOSTS)
+@pytest.mark.parametrize("tls, outcome", [
+    (True, ssl.SSLCertVerificationError),  # the system's CAs know nothing of a certificate made for the run
+    (None, None),  # plain text to a TLS port: the server answers with an alert and closes the link
+])
+def test_a_link_tls_cannot_carry_reconnects(services, loop, tls, outcome):
+    events, errors = [], []
+    HOSTS[loop](tessel_client.Client("doubter"), services.tls_port, events.append, until_any(events, "reconnect_after"),
+                errors.append, tls=tls)
+    assert [type(error) for error in errors] == ([outcome] if outcome else [])
+    assert events == [{"type": "reconnect_after", "after_ms": 2000}]
+
+
+class SilentTls(LoopbackServer):
+    """A TLS server with the services' certificate that completes each handshake and then says
+    nothing: the TLS records a client reads from it (session tickets) carry no text, and it
+    never answers a close_notify."""
+
+    def __init__(self, certfile, keyfile):
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(certfile, keyfile)
+        self.links = []
+        super().__init__()
+
+    def take(self, conn):
+        try:
+            self.links.append(self.context.wrap_socket(conn, server_side=True))
+        except OSError:
+            conn.close()
+
+    def close(self):
+        super().close()
+        for link in self.links:
+            link.close()
+
+
+def test_a_quiet_tls_link_keeps_the_selectors_loop_awake(services):
+    # A read that waited for text after a record without any would hold the loop (and done())
+    # for the socket's 10 s timeout and then drop a sound link.
+    server = SilentTls(services.cafile, services.keyfile)
+    events = []
+    started = time.monotonic()
+    try:
+        run_selectors(tessel_client.Client("quiet"), server.port, events.append,
+                      lambda: time.monotonic() > started + 1.5, tls=services.context())
+    finally:
+        server.close()
+    assert time.monotonic() - started < 3
+    assert events == [] and len(server.links) == 1
+
+
+def test_link_dead_drops_a_silent_tls_link_of_the_asyncio_loop_at_once(services, monkeypatch):
+    # Closing a TLS transport waits for the peer's close_notify, which a dead server never sends.
+    server = SilentTls(services.cafile, services.keyfile)
+    skew = [0]
+    monkeypatch.setattr(asyncio_host, "clocks", lambda: (host_loop.clocks()[0] + skew[0], host_loop.clocks()[1]))
+    events = []
+
+    async def main():
+        host = AsyncHost(tessel_client.Client("lonely"), local_servers.HOST, server.port, events.append,
+                         tls=services.context())
+        running = asyncio.get_running_loop().create_task(host.run())
+        while host.transport is None:
+            await asyncio.sleep(0.01)
+        for skew[0] in (30_000, 40_000):  # the keepalive PING, then 10 s without an answer
+            host.pump()
+        dead = time.monotonic()
+        while not any(event["type"] == "reconnect_after" for event in events) and time.monotonic() < dead + 5:
+            await asyncio.sleep(0.01)
+        host.stop()
+        await running
+        return time.monotonic() - dead
+
+    try:
+        took = asyncio.run(main())
+    finally:
+        server.close()
+    assert [event["type"] for event in events][:2] == ["link_dead", "reconnect_after"]
+    assert took < 1
+
+
+@pytest.mark.parametrize("loop", HOSTS)
+@pytest.mark.parametrize("tls", ["yes", 1, ssl.create_default_context])
+def test_tls_takes_none_true_or_a_context(loop, tls):
+    with pytest.raises(TypeError, match="tls must be None, True or an ssl.SSLContext"):
+        HOSTS[loop](tessel_client.Client("x"), local_servers.free_port(), lambda event: None, lambda: True, tls=tls)
+
+
+@pytest.mark.parametrize("name", ["host_loop.py", "asyncio_host.py"])
+def test_a_loop_file_copied_alone_imports(tmp_path, name):
+    shutil.copy(os.path.join(EXAMPLES, name), tmp_path)
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    result = subprocess.run([sys.executable, "-c", f"import {name[:-3]}"], cwd=tmp_path, env=env,
+                            capture_output=True, text=True, timeout=30)
+    assert result.returncode == 0, result.stderr
+
+
+class Relay(LoopbackServer):
+    """A relay in front of a server: records what clients send through it, and `cut()` drops
+    every link it carries, as a network does; so does the first chunk a client sends holding
+    `cut_before`, which the server then never sees."""
+
+    def __init__(self, port, cut_before=None):
+        self.server_port = port
+        self.cut_before = cut_before
+        self.sent = []
+        self.links = []
+        super().__init__()
+
+    def take(self, near):
+        far = socket.create_connection((local_servers.HOST, self.server_port))
+        self.links.append((near, far))
+        threading.Thread(target=self.pipe, args=(near, far, self.sent), daemon=True).start()
+        threading.Thread(target=self.pipe, args=(far, near, []), daemon=True).start()
+
+    def pipe(self, source, sink, record):
+        while True:
+            try:
+                data = source.recv(65536)
+                if data:
+                    record.append(data)
+                    if record is self.sent and self.cut_before and self.cut_before in data:
+                        self.cut_before = None
+                        self.cut()
+                        break
+                    sink.sendall(data)
+                    continue
+            except OSError:
+                pass
+            break
+        for sock in (source, sink):
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def cut(self):
+        for link in self.links:
+            for sock in link:
+                try:
+                    sock.shutdown(socket.SHUT_RDWR)  # wakes both pipes, which end
+                except OSError:
+                    pass
+
+    def lines(self):
+        """What clients sent, line by line, tags left out."""
+        lines = b"".join(self.sent).decode(errors="replace").split("\r\n")
+        return [line.split(" ", 1)[1] if line.startswith("@") else line for line in lines]
+
+    def close(self):
+        self.cut()
+        super().close()
+
+
+@pytest.mark.parametrize("drop", ["after the server answered the JOIN", "before the server saw the JOIN"])
+def test_ping_bot_joins_once_a_link_after_a_drop(services, net, unique, drop):
+    # The engine joins again the channels its model holds, the bot those it does not.
+    bot, channel = unique("rejoiner"), unique("#rejoin")
+    watcher = net.peer("watcher", services.port, nick=unique("stayer"))
+    net.connect(watcher)
+    watcher.do("join", channel)
+    watcher.wait_change("channel_joined", channel=channel)
+
+    def bot_is_in():
+        return bot in watcher.model()["channels"][channel]["members"]
+
+    def pongs():
+        return [m for m in watcher.model()["channels"][channel]["log"]["messages"] if m["text"] == "pong"]
+
+    relay = Relay(services.port, cut_before=None if drop.startswith("after") else f"JOIN {channel}".encode())
+    process = start_example(os.path.join(EXAMPLES, "ping_bot.py"), local_servers.HOST, str(relay.port),
+                            "--nick", bot, "--channel", channel)
+    try:
+        if drop.startswith("after"):
+            net.wait(bot_is_in, 15, "the bot in the channel")
+            watcher.do("send_message", channel, "!ping")  # answered from the channel the bot's model holds
+            net.wait(lambda: len(pongs()) == 1, 10, "the first pong")
+            relay.cut()
+            net.wait(lambda: not bot_is_in(), 10, "the bot gone with its link")
+        net.wait(bot_is_in, 15, "the bot in the channel after its reconnect")
+        answered = len(pongs())
+        watcher.do("send_message", channel, "!ping")  # answered after any JOIN it sent on this link
+        net.wait(lambda: len(pongs()) == answered + 1, 10, "a pong after the reconnect")
+        watcher.do("send_message", channel, "!quit")
+        assert process.wait(timeout=15) == 0, process.stdout.read()
+    finally:
+        process.kill()
+        process.wait()
+        relay.close()
+    assert relay.lines().count(f"NICK {bot}") == 2  # two links
+    assert relay.lines().count(f"JOIN {channel}") == 2  # the bot's on the first, the engine's on the second
+
+
+# -- the README's TLS and SASL, on the servers with_server.py starts -------------------------------
+
+TLS_BANNER = (r"InspIRCd listening on 127\.0\.0\.1:(\d+), TLS with the certificate (/\S+/server\.pem), "
+              r"(no services|Atheme services \(NickServ, SaslServ\))\n")
+
+
+def test_readme_session_over_tls_runs():
+    session, _ = readme_block("--cafile {cafile}", "sh").splitlines()
+    session = substituted(session, {"build/python": os.path.dirname(tessel_client.__file__)})
+    result = subprocess.run(["bash", "-c", session], cwd=ROOT, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
+    assert re.match(TLS_BANNER, result.stdout)[3] == "no services"
+    assert "session complete" in result.stdout
+
+
+def children(pid):
+    """The processes whose parent is `pid`."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
+                    found.append(int(entry))
+        except OSError:
+            pass  # gone meanwhile
+    return found
+
+
+def test_readme_network_logs_in_by_certificate_and_goes_on_a_signal(tmp_path):
+    _, network = readme_block("--cafile {cafile}", "sh").splitlines()
+    port = local_servers.free_port()
+    network = substituted(network, {"--port 6697": f"--port {port}"})
+    # Twice on the same port, as when a bot is tried across a restart; kill, then a closed terminal.
+    for stop in (signal.SIGTERM, signal.SIGHUP):
+        server = subprocess.Popen(["bash", "-c", network], cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                  text=True, start_new_session=True)
+        try:
+            banner = re.fullmatch(TLS_BANNER, server.stdout.readline())
+            assert banner and int(banner[1]) == port and banner[3] != "no services"
+            cafile = banner[2]
+            workdir = os.path.dirname(os.path.dirname(cafile))
+            if stop == signal.SIGTERM:
+                log_in_as_the_readme_shows(tmp_path, port, cafile)
+            else:
+                local_servers.RawIrc(port, "visitor", tls=ssl.create_default_context(cafile=cafile)).close()
+            processes = children(server.pid)
+            assert len(processes) == 3  # InspIRCd, Atheme and the command
+            server.send_signal(stop)
+            assert server.wait(timeout=15) == 128 + stop
+            assert server.stdout.read() == ""  # no traceback
+        finally:
+            if server.poll() is None:  # a failed step: the servers still go with their folder
+                server.terminate()
+                try:
+                    server.wait(timeout=15)
+                except subprocess.TimeoutExpired:
+                    os.killpg(server.pid, signal.SIGKILL)
+                    server.wait()
+        assert not [pid for pid in processes if os.path.exists(f"/proc/{pid}")]
+        assert not os.path.exists(workdir)
+        assert not listening(port)
+
+
+def log_in_as_the_readme_shows(folder, port, cafile):
+    """A certificate made by the README's commands, its fingerprint added to a new account by the
+    README's messages to NickServ, and the README's EXTERNAL code logging in with it."""
+    make, fingerprint = readme_block("sha256sum", "sh").splitlines()
+    subprocess.run(["bash", "-c", make], cwd=folder, check=True, capture_output=True, timeout=30)
+    fingerprint = subprocess.run(["bash", "-c", fingerprint], cwd=folder, check=True, capture_output=True,
+                                 text=True, timeout=30).stdout.strip()
+    assert fingerprint == local_servers.fingerprint(str(folder / "mybot.pem"))
+    with local_servers.RawIrc(port, "mybot", tls=ssl.create_default_context(cafile=cafile)) as irc:
+        for text, answer in zip(re.findall(r"^/msg NickServ (.+)$", readme_block("CERT ADD", "text"), re.M),
+                                ("registered", "Added fingerprint")):
+            for shown, value in (("<password>", "secret-words"), ("<email>", "mybot@example.test"),
+                                 ("<fingerprint>", fingerprint)):
+                text = text.replace(shown, value)
+            irc.send("PRIVMSG NickServ :" + text)
+            assert answer in irc.until(lambda w: w[1] == "NOTICE" and w[0].startswith(":NickServ!"))[-1][-1]
+    code = substituted(readme_block('sasl={"mechanism": "external"}'), {
+        "ssl.create_default_context()": f"ssl.create_default_context(cafile={cafile!r})",
+        '"mybot.pem", "mybot.key"': f"{str(folder / 'mybot.pem')!r}, {str(folder / 'mybot.key')!r}",
+        '"irc.example.net", 6697': f'"127.0.0.1", {port}', '"mybot"': '"mybot2"'})
+    namespace = {"tessel_client": tessel_client, "run": host_loop.run, "events": [], "closed": False}
+    exec("def on_event(event):\n    global closed\n    events.append(event)\n"
+         "    closed = closed or event['type'] == 'registered'\n" + code, namespace)
+    assert {"type": "logged_in", "account": "mybot"} in namespace["events"]
+
+
+def test_readme_tls_lines_register_on_either_loop(services, unique):
+    run_line, host_line = readme_block("tls=True)\nhost = AsyncHost(").splitlines()
+    context = services.context()
+
+    def shown(line, nick):
+        events = []
+        deadline = time.monotonic() + 10
+        namespace = {"run": host_loop.run, "AsyncHost": AsyncHost, "client": tessel_client.Client(unique(nick)),
+                     "closed": False, "context": context, "expired": lambda: time.monotonic() > deadline}
+
+        def on_event(event):
+            events.append(event)
+            namespace["closed"] = namespace["closed"] or event["type"] == "registered"
+
+        namespace["on_event"] = on_event
+        exec(substituted(line, {'"irc.example.net", 6697': f'"127.0.0.1", {services.tls_port}',
+                                "tls=True": "tls=context"}).replace("lambda: closed", "lambda: closed or expired()"),
+             namespace)
+        return namespace, events
+
+    _, events = shown(run_line, "shownrun")
+    assert {"type": "registered", "nick": unique("shownrun")} in events
+    namespace, events = shown(host_line, "shownhost")
+
+    async def until_registered():
+        host = namespace["host"]
+        running = asyncio.get_running_loop().create_task(host.run())
+        while not namespace["closed"]:
+            await asyncio.sleep(0.01)
+        host.stop()
+        return await running
+
+    assert asyncio.run(asyncio.wait_for(until_registered(), 10))
+    assert {"type": "registered", "nick": unique("shownhost")} in events
