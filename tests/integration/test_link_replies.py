@@ -116,4 +116,5 @@ def test_our_away_follows_the_servers_replies(inspircd, net, unique):
     peer.skip_to_end()
     peer.connect()
     net.wait(lambda: peer.model()["me"]["away"] == "back soon", what="the 306")
-    assert peer.model()["people"][unique("napper")]["away"] == "back soon"
+    model = peer.model()
+    assert model["people"][model["me"]["nick"].lower()]["away"] == "back soon"
