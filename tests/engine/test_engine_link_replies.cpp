@@ -162,41 +162,40 @@ TEST(OwnAway, ServerRepliesStandForOurAwayLine) {
         std::string reply;
         std::optional<std::string> away;
     };
-    auto take = [](Harness& h) { h.drain(); };
     const Case cases[] = {
         {"306 after set_away",
-         [&](Harness& h) {
+         [](Harness& h) {
              h.engine.execute(Command::SetAway{"brb"});
-             take(h);
+             h.drain();  // taken: the AWAY goes out on this link
          },
          ":srv 306 me :You have been marked as being away", "brb"},
         {"306 after a raw AWAY",
-         [&](Harness& h) {
+         [](Harness& h) {
              h.engine.execute(Command::SendRawLine{"away :gone fishing"});
-             take(h);
+             h.drain();
          },
          ":srv 306 me :You have been marked as being away", "gone fishing"},
         {"306 without an AWAY of ours", [](Harness&) {}, ":srv 306 me :You have been marked as being away", ""},
         {"306 for an AWAY of the last link",
-         [&](Harness& h) {
+         [](Harness& h) {
              h.engine.execute(Command::SetAway{"brb"});
-             take(h);
+             h.drain();
              h.engine.handle_disconnected();
              h.register_with();
          },
          ":srv 306 me :You have been marked as being away", ""},
         {"306 for an AWAY given while down",
-         [&](Harness& h) {
+         [](Harness& h) {
              h.engine.handle_disconnected();
              h.engine.execute(Command::SetAway{"brb"});
              h.register_with();
          },
          ":srv 306 me :You have been marked as being away", "brb"},
         {"305 after an own AWAY line",
-         [&](Harness& h) {
+         [](Harness& h) {
              h.recv(":me!u@h AWAY :was here");
              h.engine.execute(Command::SetAway{std::nullopt});
-             take(h);
+             h.drain();
          },
          ":srv 305 me :You are no longer marked as being away", std::nullopt},
     };
