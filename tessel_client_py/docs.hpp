@@ -203,8 +203,10 @@ inline constexpr char kSetNick[] =
     "Change our nick.\n"
     "\n"
     "While registering this goes out at once, as a server takes NICK before registration: the way\n"
-    "to finish a registration whose nicks were all refused. Given while the link is down it waits\n"
-    "for `registered`, so the registration burst's own NICK cannot override it.";
+    "to finish a registration whose nicks were all refused. It also ends the nick fallback on that\n"
+    "link: no more `nick_in_use` tries follow, and a later refusal, of this nick or of an earlier\n"
+    "try, comes as a `raw_line`. Given while the link is down it waits for `registered`, so the\n"
+    "registration burst's own NICK cannot override it, and the next link's fallback runs as ever.";
 
 inline constexpr char kSetTopic[] =
     "set_topic($self, channel, topic=None)\n"
@@ -216,7 +218,8 @@ inline constexpr char kSetAway[] =
     "set_away($self, message=None)\n"
     "--\n"
     "\n"
-    "Mark ourselves away, or come back.";
+    "Mark ourselves away, or come back. The server's 306 then sets `model()[\"me\"][\"away\"]` to\n"
+    "this message, and its 305 clears it.";
 
 inline constexpr char kSetTyping[] =
     "set_typing($self, target, state)\n"
@@ -344,7 +347,8 @@ inline constexpr char kSendRawLine[] =
     "--\n"
     "\n"
     "Send a line we do not model. The escape hatch, so a host is never stuck waiting for us.\n"
-    "Goes out at once, ahead of a registration burst when given before connecting.";
+    "Goes out at once, ahead of a registration burst when given before connecting. A NICK line\n"
+    "given while registering ends the nick fallback on that link, as `set_nick` does.";
 
 // The typed command methods, in the order of the Command variants.
 inline constexpr const char* kCommandMethods[] = {

@@ -19,6 +19,15 @@ bool is_whois_reply(std::string_view word) {
     return word.size() == 3 && std::find(kWhoisReplies.begin(), kWhoisReplies.end(), word) != kWhoisReplies.end();
 }
 
+// A server's refusals of a JOIN: no such channel, too many channels, held back, full,
+// invite-only, banned, wrong key, bad name, registration needed, TLS needed.
+constexpr std::array<std::string_view, 10> kJoinRefusals{"403", "405", "437", "471", "473",
+                                                         "474", "475", "476", "477", "489"};
+
+bool is_join_refusal(std::string_view word) {
+    return std::find(kJoinRefusals.begin(), kJoinRefusals.end(), word) != kJoinRefusals.end();
+}
+
 }  // namespace
 
 void Engine::apply_message(const IrcMessage& message, bool historical) {
@@ -29,14 +38,19 @@ bool Engine::apply_changes(const IrcMessage& message, bool historical) {
     ReduceContext context{model, isupport, unix_ms, historical};
     std::vector<Change>& changes = changes_;  // reused: its buffer outlives the call
     reduce_message_into(context, message, changes);
+    if (changes.empty() && !historical && message.command.size() == 3) reduce_link_reply(message, changes);
     if (changes.empty()) return is_whois_reply(message.command);
 
+    const CaseMapping mapping = isupport.casemapping;
     for (const Change& change : changes) {
         if (const auto* joined = std::get_if<Change::ChannelJoined>(&change.value)) {
+            link_notes.joined.insert(irc_fold(mapping, joined->channel));
             if (isupport.tokens.find("WHOX") != isupport.tokens.end())
                 queue_line(IrcMessage::make("WHO", joined->channel, "%tcuhnfar,332"));
             else
                 queue_line(IrcMessage::make("WHO", joined->channel));
+        } else if (const auto* parted = std::get_if<Change::ChannelParted>(&change.value)) {
+            link_notes.joined.erase(irc_fold(mapping, parted->channel));
         } else if (const auto* renamed = std::get_if<Change::ChannelRenamed>(&change.value)) {
             move_channel_records(renamed->from, renamed->to);
         } else if (const auto* nick = std::get_if<Change::NickChanged>(&change.value)) {
@@ -50,6 +64,30 @@ bool Engine::apply_changes(const IrcMessage& message, bool historical) {
     }
     for (Change& change : changes) events.emplace_back(std::in_place_type<Event::ModelChanged>, std::move(change));
     return true;
+}
+
+void Engine::reduce_link_reply(const IrcMessage& message, std::vector<Change>& changes) {
+    const std::string& word = message.command;
+    if (word == "305" || word == "306") {
+        // Most servers confirm our AWAY only with these, never with our own AWAY line, so they
+        // stand for one. A 306 we did not ask for on this link (a bouncer's) has no text to give.
+        IrcMessage away = IrcMessage::make("AWAY");
+        away.source = Source{model.me.nick, std::nullopt, std::nullopt};
+        if (word == "306") away.params.push_back(link_notes.away_sent.value_or(std::string()));
+        ReduceContext context{model, isupport, unix_ms, false};
+        reduce_message_into(context, away, changes);
+        return;
+    }
+    // The channel a refusal names is gone for us, as after our own PART, unless our JOIN was
+    // taken on this link: a channel kept across a reconnect that the server will not let us back
+    // into would stay for good, and a PART of it only draws a 442. A 442 says we are not there.
+    if (message.params.size() < 2 || !(word == "442" || is_join_refusal(word))) return;
+    const std::string& name = message.params[1];
+    std::string key = irc_fold(isupport.casemapping, name);
+    if (model.channels.find(key) == model.channels.end()) return;
+    if (word != "442" && link_notes.joined.contains(key)) return;
+    model.erase_channel(key);
+    changes.push_back(Change{Change::ChannelParted{name}});
 }
 
 void Engine::move_channel_records(std::string_view from, std::string_view to) {
@@ -69,6 +107,12 @@ void Engine::move_channel_records(std::string_view from, std::string_view to) {
         room.key() = new_key;
         voice_rooms.insert(std::move(room));
     }
+
+    // Joined on this link under the old name is joined under the new one; a channel it
+    // replaces goes with its entry.
+    const bool joined = link_notes.joined.erase(old_key) > 0;
+    link_notes.joined.erase(new_key);
+    if (joined) link_notes.joined.insert(new_key);
 
     // Typing timers of the old name move with the channel, so its typists still expire.
     move_typing_timers(old_key, new_key);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "tessel_client/engine/ascii.hpp"
+
 namespace tessel {
 
 Engine::Engine(Config given) : config(std::move(given)) {
@@ -20,9 +22,26 @@ void Engine::queue_line(const IrcMessage& message) {
 
 std::optional<std::string> Engine::poll_transmit() {
     if (transmit.empty()) return std::nullopt;
+    if (transmit.front().origin != LineOrigin::Engine) note_taken_line(transmit.front().text);
     std::string line = std::move(transmit.front().text);
     transmit.pop_front();
     return line;
+}
+
+void Engine::note_taken_line(std::string_view text) {
+    // Taken, not made, is what counts: a line made while one link was up may go out on the
+    // next. The writer puts one space between the parts of a line.
+    std::string_view word = text;
+    for (const char lead : {'@', ':'}) {
+        if (!word.starts_with(lead)) continue;
+        const std::size_t space = word.find(' ');
+        if (space == std::string_view::npos) return;
+        word.remove_prefix(space + 1);
+    }
+    word = word.substr(0, word.find_first_of(" \r"));
+    if (!ascii_iequal(word, "AWAY")) return;
+    if (std::optional<IrcMessage> away = parse_line(text))
+        link_notes.away_sent = away->params.empty() ? std::string() : std::move(away->params[0]);
 }
 
 std::vector<Event> Engine::poll_events() {

@@ -40,6 +40,16 @@ enum class LinkState : std::uint8_t { Down = 0, Negotiating = 1, Registering = 2
 // An unterminated line is given up once this many bytes gathered without an LF.
 inline constexpr std::size_t kMaxLineBytes = 8704;
 
+// What the current link has heard and sent that later replies are read against. It belongs to
+// one transport: each handle_connected starts it afresh.
+struct LinkNotes {
+    bool cap_listed = false;  // the server's last CAP LS line has arrived
+    FoldedSet joined;         // channels our own JOIN brought us into on this link
+    std::optional<std::string> away_sent;  // the text of our last AWAY taken on this link
+
+    bool operator==(const LinkNotes&) const = default;
+};
+
 struct Engine {
     // Fields, in record order. The host reads `model`, `malformed_lines` and the queues through
     // the operations below; everything else is the engine's own.
@@ -75,6 +85,7 @@ struct Engine {
     std::uint64_t unix_ms = 0;
     std::uint64_t alt_nick_index = 0;
     NickFallback nick_fallback;  // this registration's refused nicks; reset by each handle_connected
+    LinkNotes link_notes;
     bool discarding = false;
     LinkState link = LinkState::Down;
     SaslState sasl = SaslState::Idle;
@@ -165,6 +176,12 @@ private:
     // Reduces one message and queues its model_changed events; false when nothing changed and
     // the caller owes a raw_line.
     bool apply_changes(const IrcMessage& message, bool historical);
+    // Replies that change the model only beside what this link joined and sent (apply.cpp):
+    // a refused join or 442 for a channel we hold, and 305/306 for our own away. Fills
+    // `changes` as the reducer would.
+    void reduce_link_reply(const IrcMessage& message, std::vector<Change>& changes);
+    // What a host line poll_transmit hands out tells this link's replies: the text of an AWAY.
+    void note_taken_line(std::string_view text);
     void move_channel_records(std::string_view from, std::string_view to);
     void move_typing_timers(std::string_view old_target, std::string_view new_target);
     // Built in its place in the queue: an event is a few hundred bytes to move.

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tessel_client/engine/ascii.hpp"
 #include "tessel_client/engine/engine.hpp"
 #include "tessel_client/protocol/casemapping.hpp"
 #include "tessel_client/protocol/server_time.hpp"
@@ -34,6 +35,15 @@ struct Executor {
     Engine& engine;
 
     void labeled(IrcMessage&& message) const { engine.send_labeled(std::move(message)); }
+
+    // A nick the host sends while we register goes out at once and answers the refusals
+    // itself: a try of the fallback after it, for a late refusal of an earlier try, would
+    // rename what the server registers. Given while down it waits, and the next link's
+    // fallback starts over.
+    void host_sends_nick() const {
+        if (engine.link == LinkState::Negotiating || engine.link == LinkState::Registering)
+            engine.nick_fallback.given_up = true;
+    }
 
     template <class Reaction>
     void react(std::string_view key, Reaction& c) const {
@@ -71,6 +81,7 @@ struct Executor {
     }
     void operator()(Command::SetNick& c) const {
         // The nick we hold changes only when the server confirms it.
+        host_sends_nick();
         engine.send_labeled(IrcMessage::make("NICK", std::move(c.nick)), Sending::UnlessDown);
     }
     void operator()(Command::SetTopic& c) const {
@@ -150,8 +161,10 @@ struct Executor {
     void operator()(Command::SendRawLine& c) const {
         // A line that does not parse has nothing to send: it is dropped without a trace. One that
         // does goes out at once, as it may be a line the server must see before registration.
-        if (std::optional<IrcMessage> parsed = parse_line(c.line))
+        if (std::optional<IrcMessage> parsed = parse_line(c.line)) {
+            if (ascii_iequal(parsed->command, "NICK")) host_sends_nick();
             engine.send_labeled(std::move(*parsed), Sending::AtOnce);
+        }
     }
 };
 

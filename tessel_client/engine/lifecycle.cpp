@@ -43,6 +43,7 @@ void Engine::handle_connected() {
     // Host commands not yet taken wait for this registration to complete, as a server refuses
     // everything before it; the engine's own lines and the host's raw lines stay ahead of the burst.
     set_aside_command_lines();
+    link_notes = LinkNotes{};  // what the old link joined, sent and listed says nothing of this one
     queue_line(IrcMessage::make("CAP", "LS", "302"));
     if (config.password) queue_line(IrcMessage::make("PASS", *config.password));
     nick_fallback = fresh_nick_fallback(config.nick);

@@ -5,6 +5,8 @@
 namespace tessel {
 
 void Engine::request_caps() {
+    // Until the listing is whole we cannot tell what is wanted; its last line asks for it all.
+    if (link == LinkState::Negotiating && !link_notes.cap_listed) return;
     std::vector<std::string> names = caps.wanted();
     if (names.empty()) return advance_negotiation();
     caps.requested.insert(caps.requested.end(), names.begin(), names.end());
@@ -25,7 +27,9 @@ bool lists_mechanism(std::string_view value, std::string_view mechanism) {
 }  // namespace
 
 void Engine::advance_negotiation() {
-    if (link != LinkState::Negotiating || !caps.requested.empty()) return;
+    // An ACK or NAK before the listing's last line answers a request of the host's own (a raw
+    // CAP REQ sent ahead of the burst), not ours: ending here would skip what we are yet to ask.
+    if (link != LinkState::Negotiating || !link_notes.cap_listed || !caps.requested.empty()) return;
     switch (sasl) {
         case SaslState::MechanismSent:
         case SaslState::PayloadSent:

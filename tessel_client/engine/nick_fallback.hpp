@@ -27,7 +27,7 @@ struct NickFallback {
     FoldedNicks refused;                 // every nick refused on this link
     std::optional<std::size_t> max_len;  // the longest nick the refusals showed the server keeps
     std::uint32_t tries = 0;             // generated nicks sent
-    bool given_up = false;
+    bool given_up = false;  // no more tries on this link: none left, or the host sent a nick
 };
 
 // What a registration starts from: `nick` sent, nothing refused yet.

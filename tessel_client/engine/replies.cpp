@@ -60,7 +60,9 @@ void Engine::on_cap(const IrcMessage& message) {
     const bool continues = p.size() >= 3 && p[2] == "*";
     if (sub == "LS") {
         caps.offer(list);
-        if (!continues) request_caps();
+        if (continues) return;
+        link_notes.cap_listed = true;
+        request_caps();
     } else if (sub == "NEW") {
         caps.offer(list);
         request_caps();

@@ -85,17 +85,64 @@ TEST_F(Negotiation, NewAndDelAfterRegistration) {
     EXPECT_EQ(h.engine.link, LinkState::Registered);
 }
 
-TEST_F(Negotiation, NewRequestsAtOnceEvenDuringAListing) {
+TEST_F(Negotiation, NewDuringAListingWaitsForItsLastLine) {
     h.recv(":srv CAP * LS * :batch");
-    h.recv(":srv CAP * NEW :foo");
-    EXPECT_EQ(h.sent(), Lines{"CAP REQ batch"});
-    h.recv(":srv CAP * ACK :batch");
+    h.recv(":srv CAP * NEW :echo-message");
+    h.recv(":srv CAP * NEW :bar");
+    EXPECT_TRUE(h.sent().empty());
+    h.recv(":srv CAP * LS :foo");
+    EXPECT_EQ(h.sent(), (Lines{"CAP REQ batch", "CAP REQ echo-message"}));
+    h.recv(":srv CAP * ACK :batch echo-message");
     EXPECT_EQ(h.sent(), Lines{"CAP END"});
 }
 
-TEST_F(Negotiation, NewWithNothingToAskLetsNegotiationProceed) {
-    h.recv(":srv CAP * LS * :foo");
-    h.recv(":srv CAP * NEW :bar");
+// A raw CAP line the host sent ahead of the burst is answered before the listing: what it
+// enables is kept, and negotiation goes on only from the listing's last line.
+TEST(NegotiationEarlyReply, WaitsForTheListing) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> before_listing;  // server lines
+        Events events;
+        Values enabled;
+    };
+    const Case cases[] = {
+        {"ACK", {"CAP * ACK :extended-join"}, {ev(Event::CapabilitiesAcknowledged{{"extended-join"}})},
+         {{"extended-join", std::nullopt}}},
+        {"NAK", {"CAP * NAK :extended-join"}, {}, {}},
+        {"ACK inside a listing",
+         {"CAP * LS * :extended-join", "CAP * ACK :extended-join"},
+         {ev(Event::CapabilitiesAcknowledged{{"extended-join"}})},
+         {{"extended-join", std::nullopt}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Config config = basic_config();
+        config.sasl = Credentials{Credentials::Plain{"acct", "pw"}};
+        Harness h(config);
+        h.engine.execute(Command::SendRawLine{"CAP REQ :extended-join"});
+        h.engine.handle_connected();
+        EXPECT_EQ(h.sent(), (Lines{"CAP REQ extended-join", "CAP LS 302", "NICK me", "USER u 0 * R"}));
+        for (const std::string& line : c.before_listing) h.recv(line);
+        EXPECT_EQ(h.events(), c.events);
+        EXPECT_EQ(h.engine.caps.enabled, c.enabled);
+        EXPECT_TRUE(h.sent().empty());
+        EXPECT_EQ(h.engine.link, LinkState::Negotiating);
+
+        h.recv("CAP * LS :sasl");
+        EXPECT_EQ(h.sent(), Lines{"CAP REQ sasl"});
+        h.recv("CAP * ACK :sasl");
+        EXPECT_EQ(h.sent(), Lines{"AUTHENTICATE PLAIN"});
+        EXPECT_EQ(h.engine.sasl, SaslState::MechanismSent);
+    }
+
+    // A new link waits for its own listing, whatever the last one heard.
+    Harness h;
+    h.register_with();
+    h.engine.handle_connected();
+    h.drain();
+    h.recv("CAP * ACK :batch");
+    EXPECT_TRUE(h.sent().empty());
+    h.recv("CAP * LS :");
     EXPECT_EQ(h.sent(), Lines{"CAP END"});
 }
 
