@@ -23,6 +23,16 @@ Lines burst(const Config& config) {
     return {"CAP LS 302", "NICK me", "USER u 0 * R"};
 }
 
+// The link drops and a new one with draft/chathistory registers; what it sent before 001 is taken.
+void relink_with_history(Harness& h) {
+    h.engine.handle_disconnected();
+    h.engine.handle_connected();
+    h.recv("CAP * LS :draft/chathistory");
+    h.recv("CAP * ACK :draft/chathistory");
+    h.drain();
+    h.recv(":srv 001 me :Welcome");
+}
+
 // Each case leaves the engine's own lines untaken when the link drops; the next link must start
 // with its own burst alone, negotiate from nothing, and resume once after its 001.
 TEST(LinkDrop, TheEnginesOwnUntakenLinesDieWithTheirLink) {
@@ -40,20 +50,12 @@ TEST(LinkDrop, TheEnginesOwnUntakenLinesDieWithTheirLink) {
              h.recv("CAP * LS :sasl message-tags");
          },
          {}},
-        {"the SASL payload", sasl_config(),
+        {"the SASL payload, on a link with a server password", sasl_config("serverpw"),
          [](Harness& h) {
              h.engine.handle_connected();
              h.recv("CAP * LS :sasl");
              h.recv("CAP * ACK :sasl");
              h.drain();
-             h.recv("AUTHENTICATE +");
-         },
-         {}},
-        {"a registration with a password, up to the SASL payload", sasl_config("serverpw"),
-         [](Harness& h) {
-             h.engine.handle_connected();
-             h.recv("CAP * LS :sasl");
-             h.recv("CAP * ACK :sasl");
              h.recv("AUTHENTICATE +");
          },
          {}},
@@ -81,12 +83,7 @@ TEST(LinkDrop, TheEnginesOwnUntakenLinesDieWithTheirLink) {
              h.recv(":me!u@h JOIN #a");
              h.recv("@msgid=m1 :bob!b@h PRIVMSG #a :hi");
              h.drain();
-             h.engine.handle_disconnected();
-             h.engine.handle_connected();
-             h.recv("CAP * LS :draft/chathistory");
-             h.recv("CAP * ACK :draft/chathistory");
-             h.drain();
-             h.recv(":srv 001 me :Welcome");
+             relink_with_history(h);
          },
          {"MONITOR + bob", "METADATA * SUB avatar", "JOIN #a"}},
     };
@@ -251,12 +248,7 @@ TEST(LinkDrop, AMsgidThatWouldSplitTheHistoryLineIsNotUsed) {
         h.register_with({"draft/chathistory", "message-tags"});
         h.recv(":me!u@h JOIN #d");
         h.recv("@msgid=" + c.tag + " :bob!b@h PRIVMSG #d :hi");
-        h.engine.handle_disconnected();
-        h.engine.handle_connected();
-        h.recv("CAP * LS :draft/chathistory");
-        h.recv("CAP * ACK :draft/chathistory");
-        h.drain();
-        h.recv(":srv 001 me :Welcome");
+        relink_with_history(h);
         Lines expected{"JOIN #d"};
         expected.insert(expected.end(), c.after_join.begin(), c.after_join.end());
         EXPECT_EQ(h.sent(), expected);
