@@ -108,7 +108,8 @@ void Engine::release_held_lines() {
 }
 
 void Engine::end_link_lines(bool drop_own_lines) {
-    if (drop_own_lines) std::erase_if(transmit, [](const OutgoingLine& line) { return line.origin == LineOrigin::Engine; });
+    if (drop_own_lines)
+        std::erase_if(transmit, [](const OutgoingLine& line) { return line.origin == LineOrigin::Engine; });
     auto unlabel = [this](OutgoingLine& line) {
         if (!line.label) return;
         erase_label_tag(line.text, *line.label);

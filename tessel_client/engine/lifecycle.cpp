@@ -53,7 +53,7 @@ void Engine::handle_connected() {
 }
 
 void Engine::handle_disconnected() {
-    // Lines made while down are for the next link.
+    // A drop while down ends no link: the lines made since the last one are for the next.
     end_link_lines(link != LinkState::Down);
     link = LinkState::Down;
     batches.clear();

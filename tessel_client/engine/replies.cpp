@@ -35,7 +35,8 @@ void Engine::on_welcome(const IrcMessage& message) {
         if (!msgid) continue;
         // A server's msgid is its own text: one that would split this line is as good as none.
         std::string after = "msgid=" + std::string(*msgid);
-        if (fits_middle(after)) queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, std::move(after), "100"));
+        if (fits_middle(after))
+            queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, std::move(after), "100"));
     }
     // Then what the host asked for while we were not registered, now that the server listens.
     release_held_lines();
