@@ -287,32 +287,34 @@ private:
         std::string chat = "hi" + nonce_ + "." + std::to_string(++chats_);
         if (pick % 10 == 2 && engine_.link != LinkState::Registered) {
             waiting_chats_.insert(chat);
-            given_chats_.insert(chat);
+            given_chats_.emplace(chat, drains_);
         }
         if (registering && (pick % 10 == 4 || pick % 10 == 5)) ++registering_exits_;
         engine_.execute(host_command(pick, std::move(chat)));
         if (engine_.label_counter != counter) label_links_["l" + std::to_string(engine_.label_counter)] = link_;
     }
 
-    // Each own message given while down or registering is in the log of #fz at most once, and
-    // one taken now is there exactly once when that log stood unchanged since the last drain
-    // and keeps every message.
+    // Each own message given while down or registering is in the log of #fz at most once. One
+    // taken now is there exactly once when that log stood, keeping every message, from before
+    // the message was given: its echo was stored, or echoed, somewhere in between.
     void check_own_messages(const std::vector<std::string>& settled, const std::vector<Event>& events) {
         const auto channel = engine_.model.channels.find("#fz");
         const bool seen = channel != engine_.model.channels.end();
+        const bool steady = fz_seen_ && seen && engine_.model.retention >= 5000 && engine_.isupport.is_channel("#fz") &&
+                            !engine_.isupport.is_statusmsg_char(U'#') &&
+                            std::none_of(events.begin(), events.end(), touches_fz);
+        if (!steady) steady_from_ = drains_ + 1;
         if (seen) {
             std::map<std::string, unsigned, std::less<>> counts;
             for (const LogMessage& message : channel->second.log.messages) {
                 if (given_chats_.contains(message.text())) FUZZ_CHECK(++counts[std::string(message.text())] == 1);
             }
-            const bool steady = fz_seen_ && engine_.model.retention >= 5000 && engine_.isupport.is_channel("#fz") &&
-                                !engine_.isupport.is_statusmsg_char(U'#') &&
-                                std::none_of(events.begin(), events.end(), touches_fz);
-            if (steady) {
-                for (const std::string& text : settled) FUZZ_CHECK(counts.contains(text));
+            for (const std::string& text : settled) {
+                if (given_chats_.find(text)->second >= steady_from_) FUZZ_CHECK(counts.contains(text));
             }
         }
         fz_seen_ = seen;
+        ++drains_;
     }
 
     // A link ends: the labels of the lines it left untaken die with it, requests and all.
@@ -341,9 +343,12 @@ private:
     Engine engine_;
     std::string nonce_;  // in every message text: what the input cannot foresee
     unsigned chats_ = 0;
-    std::set<std::string, std::less<>> given_chats_;    // texts given while not registered
+    // Texts given while not registered, each with the number of drains before it was given.
+    std::map<std::string, unsigned, std::less<>> given_chats_;
     std::set<std::string, std::less<>> waiting_chats_;  // those not yet taken
-    bool fz_seen_ = false;               // #fz was in the model at the last drain
+    unsigned drains_ = 0;
+    unsigned steady_from_ = 0;  // the log of #fz stood unchanged over every drain since this one
+    bool fz_seen_ = false;      // #fz was in the model at the last drain
     unsigned registering_exits_ = 0;     // NICK and QUIT given while this link registers
     std::map<std::string, unsigned, std::less<>> label_links_;  // label -> the link it was given on
     unsigned link_ = 0;
