@@ -240,10 +240,8 @@ public:
             if (registering && origin == LineOrigin::Early) FUZZ_CHECK(taken.text == kHostRaw);
             if (taken.text.starts_with(kChat)) {
                 std::string text = taken.text.substr(kChat.size());
-                if (echo == LocalEcho::ServerEchoes) {
-                    FUZZ_CHECK(engine_.link == LinkState::Registered && engine_.caps.is_enabled("echo-message"));
-                    echoes.push_back(text);
-                }
+                // A server with echo-message echoes what it gets; the engine echoes the rest.
+                if (echo != LocalEcho::None && engine_.caps.is_enabled("echo-message")) echoes.push_back(text);
                 if (waiting_chats_.erase(text)) settled.push_back(std::move(text));
             }
             transcript_ += *line;

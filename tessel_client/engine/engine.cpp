@@ -20,8 +20,9 @@ void Engine::queue_line(const IrcMessage& message) {
 
 std::optional<std::string> Engine::poll_transmit() {
     if (transmit.empty()) return std::nullopt;
-    // A chat line taken while down goes out on no link, so nothing echoes it but us.
-    if (transmit.front().echo == LocalEcho::Owed && !caps.is_enabled("echo-message"))
+    // A chat line whose echo is still owed goes out where nothing else would echo it: taken
+    // while down, or after echo-message was withdrawn.
+    if (transmit.front().echo != LocalEcho::None && !caps.is_enabled("echo-message"))
         store_local_echo(transmit.front());
     std::string line = std::move(transmit.front().text);
     transmit.pop_front();

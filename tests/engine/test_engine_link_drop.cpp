@@ -211,7 +211,8 @@ TEST(LinkDrop, AMessageThatOutlivesItsLinkIsLoggedOnce) {
 }
 
 // A message given while down that the host takes while still down went out on no link: ours is
-// the only echo it gets. One given while registered and taken there is stored as before.
+// the only echo it gets, as it is for one whose server withdrew echo-message before the line
+// was taken. One given while registered and taken there is stored as before.
 TEST(LinkDrop, AMessageTakenOnTheLinkItWasGivenOnIsEchoedAsBefore) {
     Harness h;
     h.register_with();
@@ -226,6 +227,16 @@ TEST(LinkDrop, AMessageTakenOnTheLinkItWasGivenOnIsEchoedAsBefore) {
     EXPECT_EQ(logged(h, "nowhere"), 0u);
     EXPECT_EQ(h.sent(), Lines{"PRIVMSG #a nowhere"});
     EXPECT_EQ(logged(h, "nowhere"), 1u);
+
+    Harness echoed;
+    echoed.register_with({"echo-message"});
+    echoed.recv(":me!u@h JOIN #a");
+    echoed.drain();
+    echoed.engine.execute(Command::SendMessage{"#a", "late"});
+    echoed.recv("CAP * DEL :echo-message");
+    EXPECT_EQ(logged(echoed, "late"), 0u);
+    EXPECT_EQ(echoed.sent(), Lines{"PRIVMSG #a late"});
+    EXPECT_EQ(logged(echoed, "late"), 1u);
 }
 
 TEST(LinkDrop, AMsgidThatWouldSplitTheHistoryLineIsNotUsed) {
