@@ -12,7 +12,14 @@
 // events, the next deadline, the model at the end) must be the same, unless a line reached the
 // length at which the engine gives up on it: only then does the cut matter. Throughout, no
 // host command that waits for 001 is where a registering link would take it, nothing but host
-// commands waits for 001, and no line goes out with a label given for an earlier link.
+// commands waits for 001, no line goes out with a label given for an earlier link, no engine
+// line made before a drop is taken after it, and what a registering link takes is its own,
+// the host's raw line or a NICK or QUIT the host gave while it registers.
+//
+// The host plays the server's part for its own messages: each has a text the input cannot
+// foresee, and one the engine leaves to the server's echo is echoed back. An own message given
+// while down or registering is then logged at most once, and exactly once where the log can
+// be seen from the moment it goes out.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -81,12 +88,12 @@ bool scram_too_costly_in(std::string_view stream) {
 }
 
 // The commands a step gives. The first four make lines the engine never makes of its own
-// accord, so a queue that holds one holds the host's.
-Command host_command(unsigned pick) {
+// accord, so a queue that holds one holds the host's. `chat` is the text of a message.
+Command host_command(unsigned pick, std::string chat) {
     switch (pick % 10) {
         case 0: return Command{Command::Whois{"fz"}};
         case 1: return Command{Command::SetAway{"fz"}};
-        case 2: return Command{Command::SendMessage{"#fz", "hi"}};
+        case 2: return Command{Command::SendMessage{"#fz", std::move(chat)}};
         case 3: return Command{Command::SetMetadata{"fz", "v"}};
         case 4: return Command{Command::SetNick{"fznick"}};
         case 5: return Command{Command::Quit{"fz"}};
@@ -98,11 +105,33 @@ Command host_command(unsigned pick) {
 }
 
 // The lines of those commands that wait for 001, as written without a label: the first four
-// cannot come from anywhere else.
-const std::set<std::string, std::less<>> kOnlyTheHosts{"WHOIS fz", "AWAY fz", "PRIVMSG #fz hi", "METADATA * SET fz v"};
+// cannot come from anywhere else. A message's line is its prefix and its text, one word.
+constexpr std::string_view kChat = "PRIVMSG #fz ";
+const std::set<std::string, std::less<>> kOnlyTheHosts{"WHOIS fz", "AWAY fz", "METADATA * SET fz v"};
 const std::set<std::string, std::less<>> kHostWaiting{
-    "WHOIS fz", "AWAY fz", "PRIVMSG #fz hi", "METADATA * SET fz v", "NICK fznick",
-    "QUIT fz",  "METADATA * SUB fz", "JOIN #fz key", "MONITOR + fz"};
+    "WHOIS fz", "AWAY fz", "METADATA * SET fz v", "NICK fznick", "QUIT fz", "METADATA * SUB fz", "JOIN #fz key",
+    "MONITOR + fz"};
+constexpr std::string_view kHostRaw = "@+t=1 TAGMSG #fz";
+
+bool only_the_hosts(std::string_view line) { return kOnlyTheHosts.contains(line) || line.starts_with(kChat); }
+bool host_waiting(std::string_view line) { return kHostWaiting.contains(line) || line.starts_with(kChat); }
+
+bool names_fz(std::string_view name) {
+    return name.size() == 3 && name[0] == '#' && (name[1] | 0x20) == 'f' && (name[2] | 0x20) == 'z';
+}
+
+// A change that may have replaced or removed the log of #fz, or sent a message for #fz
+// elsewhere.
+bool touches_fz(const Event& event) {
+    if (std::holds_alternative<Event::IsupportToken>(event.value)) return true;
+    const auto* changed = std::get_if<Event::ModelChanged>(&event.value);
+    if (!changed) return false;
+    if (const auto* c = std::get_if<Change::ChannelJoined>(&changed->change.value)) return names_fz(c->channel);
+    if (const auto* c = std::get_if<Change::ChannelParted>(&changed->change.value)) return names_fz(c->channel);
+    if (const auto* c = std::get_if<Change::ChannelRenamed>(&changed->change.value))
+        return names_fz(c->from) || names_fz(c->to);
+    return false;
+}
 
 // A queued line as it reads without CR LF and its label tag, and the label.
 struct Unlabelled {
@@ -123,7 +152,7 @@ Unlabelled unlabelled(std::string_view line) {
 
 class Run {
 public:
-    Run(const Config& config, bool connect) : engine_(config) {
+    Run(const Config& config, bool connect, std::string nonce) : engine_(config), nonce_(std::move(nonce)) {
         if (connect) engine_.handle_connected();
     }
 
@@ -165,7 +194,15 @@ public:
                         drop([this] { engine_.handle_connected(); });  // the old link went unannounced
                     }
                 } else {
+                    const bool was_up = engine_.link != LinkState::Down;
                     drop([this] { engine_.handle_disconnected(); });
+                    // What the link that ended made is gone; lines made while down stay.
+                    for (const OutgoingLine& line : engine_.transmit) {
+                        const std::string text = unlabelled(line.text).text;
+                        if (was_up)
+                            FUZZ_CHECK(line.origin != LineOrigin::Engine &&
+                                       (host_waiting(text) || text == kHostRaw));
+                    }
                 }
                 break;
             default: break;
@@ -178,18 +215,51 @@ public:
     // What the host takes out now, appended to the transcript.
     void drain() {
         check_queues();
-        while (auto line = engine_.poll_transmit()) {
+        std::vector<std::string> settled;  // own messages given while not registered, taken now
+        std::vector<std::string> echoes;   // own messages the server is to echo
+        while (!engine_.transmit.empty()) {
+            const LineOrigin origin = engine_.transmit.front().origin;
+            const LocalEcho echo = engine_.transmit.front().echo;
+            const bool registering = engine_.link == LinkState::Negotiating || engine_.link == LinkState::Registering;
+            const std::optional<std::string> line = engine_.poll_transmit();
             // One line per chunk, whatever the server sent.
             FUZZ_CHECK(line->size() >= 2 && line->ends_with("\r\n"));
             FUZZ_CHECK(line->find_first_of(std::string_view("\r\n\0", 3)) == line->size() - 2);
+            const Unlabelled taken = unlabelled(*line);
             // A label goes out only on the link it was given for.
-            if (const auto label = unlabelled(*line).label) {
-                if (auto given = label_links_.find(*label); given != label_links_.end())
+            if (taken.label) {
+                if (auto given = label_links_.find(*taken.label); given != label_links_.end())
                     FUZZ_CHECK(given->second == link_);
+            }
+            // Before 001 a link sends what it made itself (every engine line made before a
+            // drop went with it), the host's raw line, or a nick or quit given while it registers.
+            if (registering && origin == LineOrigin::Command) {
+                FUZZ_CHECK((taken.text == "NICK fznick" || taken.text == "QUIT fz") && registering_exits_ > 0);
+                --registering_exits_;
+            }
+            if (registering && origin == LineOrigin::Early) FUZZ_CHECK(taken.text == kHostRaw);
+            if (taken.text.starts_with(kChat)) {
+                std::string text = taken.text.substr(kChat.size());
+                // A server with echo-message echoes what it gets; the engine echoes the rest.
+                if (echo != LocalEcho::None && engine_.caps.is_enabled("echo-message")) echoes.push_back(text);
+                if (waiting_chats_.erase(text)) settled.push_back(std::move(text));
             }
             transcript_ += *line;
         }
+        // The server's echo, unless it would be glued to a partial line or our nick would not
+        // read back as its source.
+        const std::string& nick = engine_.model.me.nick;
+        const bool can_echo = engine_.recv_buf.empty() && !engine_.discarding &&
+                              nick.find_first_of(std::string_view(" \r\n\0", 4)) == std::string::npos;
+        for (const std::string& text : echoes) {
+            if (!can_echo) {
+                std::erase(settled, text);
+                continue;
+            }
+            engine_.handle_bytes("@msgid=e" + text + " :" + nick + "!u@h PRIVMSG #fz :" + text + "\r\n");
+        }
         const std::vector<Event> events = engine_.poll_events();
+        check_own_messages(settled, events);
         const std::string json = events_to_json(events);
         fuzz::check_json_output(json);
         transcript_ += json;
@@ -211,8 +281,38 @@ public:
 private:
     void command(unsigned pick) {
         const std::uint64_t counter = engine_.label_counter;
-        engine_.execute(host_command(pick));
+        const bool registering = engine_.link == LinkState::Negotiating || engine_.link == LinkState::Registering;
+        std::string chat = "hi" + nonce_ + "." + std::to_string(++chats_);
+        if (pick % 10 == 2 && engine_.link != LinkState::Registered) {
+            waiting_chats_.insert(chat);
+            given_chats_.emplace(chat, drains_);
+        }
+        if (registering && (pick % 10 == 4 || pick % 10 == 5)) ++registering_exits_;
+        engine_.execute(host_command(pick, std::move(chat)));
         if (engine_.label_counter != counter) label_links_["l" + std::to_string(engine_.label_counter)] = link_;
+    }
+
+    // Each own message given while down or registering is in the log of #fz at most once. One
+    // taken now is there exactly once when that log stood, keeping every message, from before
+    // the message was given: its echo was stored, or echoed, somewhere in between.
+    void check_own_messages(const std::vector<std::string>& settled, const std::vector<Event>& events) {
+        const auto channel = engine_.model.channels.find("#fz");
+        const bool seen = channel != engine_.model.channels.end();
+        const bool steady = fz_seen_ && seen && engine_.model.retention >= 5000 && engine_.isupport.is_channel("#fz") &&
+                            !engine_.isupport.is_statusmsg_char(U'#') &&
+                            std::none_of(events.begin(), events.end(), touches_fz);
+        if (!steady) steady_from_ = drains_ + 1;
+        if (seen) {
+            std::map<std::string, unsigned, std::less<>> counts;
+            for (const LogMessage& message : channel->second.log.messages) {
+                if (given_chats_.contains(message.text())) FUZZ_CHECK(++counts[std::string(message.text())] == 1);
+            }
+            for (const std::string& text : settled) {
+                if (given_chats_.find(text)->second >= steady_from_) FUZZ_CHECK(counts.contains(text));
+            }
+        }
+        fz_seen_ = seen;
+        ++drains_;
     }
 
     // A link ends: the labels of the lines it left untaken die with it, requests and all.
@@ -226,19 +326,28 @@ private:
         }
         end();
         ++link_;
+        registering_exits_ = 0;
         for (const std::string& label : left) FUZZ_CHECK(!engine_.pending_labels.contains(label));
     }
 
     void check_queues() const {
         // What a registering link's host takes next reaches the server before 001.
         if (engine_.link == LinkState::Negotiating || engine_.link == LinkState::Registering) {
-            for (const OutgoingLine& line : engine_.transmit)
-                FUZZ_CHECK(!kOnlyTheHosts.contains(unlabelled(line.text).text));
+            for (const OutgoingLine& line : engine_.transmit) FUZZ_CHECK(!only_the_hosts(unlabelled(line.text).text));
         }
-        for (const OutgoingLine& line : engine_.held) FUZZ_CHECK(kHostWaiting.contains(unlabelled(line.text).text));
+        for (const OutgoingLine& line : engine_.held) FUZZ_CHECK(host_waiting(unlabelled(line.text).text));
     }
 
     Engine engine_;
+    std::string nonce_;  // in every message text: what the input cannot foresee
+    unsigned chats_ = 0;
+    // Texts given while not registered, each with the number of drains before it was given.
+    std::map<std::string, unsigned, std::less<>> given_chats_;
+    std::set<std::string, std::less<>> waiting_chats_;  // those not yet taken
+    unsigned drains_ = 0;
+    unsigned steady_from_ = 0;  // the log of #fz stood unchanged over every drain since this one
+    bool fz_seen_ = false;      // #fz was in the model at the last drain
+    unsigned registering_exits_ = 0;     // NICK and QUIT given while this link registers
     std::map<std::string, unsigned, std::less<>> label_links_;  // label -> the link it was given on
     unsigned link_ = 0;
     std::uint64_t monotonic_ = 0;
@@ -298,8 +407,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     {
-        Run whole(config, connect);
-        Run chunked(config, connect);
+        const std::string nonce = std::to_string(std::hash<std::string_view>{}(input) ^ 0x5bd1e995u);
+        Run whole(config, connect, nonce);
+        Run chunked(config, connect, nonce);
         std::mt19937_64 cuts(std::hash<std::string_view>{}(input));
         for (const Step& step : steps) {
             whole.feed(step.bytes, nullptr);

@@ -105,6 +105,17 @@ def main():
           + connect + labelled + commands + welcome + tick)
     write(out / 'fuzz_engine', b'\x40' + commands + connect + labelled + commands + connect + b'CAP * LS :\r\n'
           + commands + welcome + disconnect + connect + tick)
+    # Own messages given while down and while registering, on links with and without
+    # echo-message, in a channel whose log keeps everything; and a SASL login whose link drops
+    # with its CAP REQ lines, then with its payload, not yet taken.
+    chat = b'\xff\x2a'
+    joined = b':me!u@h JOIN #fz\r\n'
+    echo = b'CAP * LS :echo-message draft/chathistory\r\nCAP * ACK :echo-message draft/chathistory\r\n'
+    write(out / 'fuzz_engine', b'\x18' + echo + welcome + joined + tick + disconnect + chat + connect + chat
+          + b'CAP * LS :\r\n' + chat + welcome + tick + disconnect + chat + connect + echo + welcome + tick)
+    write(out / 'fuzz_engine', b'\x19' + b'CAP * LS :sasl message-tags\r\n' + disconnect + connect
+          + b'CAP * LS :sasl\r\nCAP * ACK :sasl\r\nAUTHENTICATE +\r\n' + disconnect + connect
+          + b'CAP * LS :sasl\r\nCAP * ACK :sasl\r\nAUTHENTICATE +\r\n:srv 903 me :ok\r\n' + welcome + tick)
     for i in range(0, len(server), 20):
         write(out / 'fuzz_engine', b'\x08' + b'\n'.join(server[i:i + 20]) + b'\n')
 

@@ -67,17 +67,24 @@ inline constexpr char kHandleConnected[] =
     "--\n"
     "\n"
     "Tell the engine the transport is up. Queues the registration burst. Commands not yet taken\n"
-    "wait with those given during registration until after the burst that follows `registered`.\n"
-    "Raw lines and the engine's own lines not yet taken stay ahead of the burst, and `set_nick`\n"
-    "and `quit` given while registering go out at once.";
+    "wait with those given during registration until after the burst that follows `registered`;\n"
+    "a message among them is stored as our own then, unless that link has `echo-message`. Raw\n"
+    "lines, and the engine's own lines made while the link was down, stay ahead of the burst;\n"
+    "`set_nick` and `quit` given while registering go out at once.\n"
+    "\n"
+    "Call `handle_disconnected` first when the last link ended: called on a link still up, this\n"
+    "ends nothing and queues a second burst behind what that link left.";
 
 inline constexpr char kHandleDisconnected[] =
     "handle_disconnected($self)\n"
     "--\n"
     "\n"
     "Tell the engine its transport died. The model survives, so a reconnect can resume from it.\n"
-    "Lines not yet taken lose the labels they were given for this link, and their requests are\n"
-    "forgotten without a `command_timed_out`.";
+    "The engine's own lines not yet taken (registration, CAP, SASL, PING, PONG, the resume burst)\n"
+    "end with the link. The host's lines stay: they lose the labels they were given for this\n"
+    "link, their requests forgotten without a `command_timed_out`, and a message whose echo this\n"
+    "link's server was to send is stored as our own if the link it goes out on has no\n"
+    "`echo-message`.";
 
 inline constexpr char kTick[] =
     "tick($self, monotonic_ms, unix_ms)\n"

@@ -19,10 +19,6 @@ using Place = CommandRefusal::Place;
 constexpr std::string_view kBreaksMiddle{" \r\n\0", 4};
 constexpr std::string_view kBreaksItem{", \r\n\0", 5};
 
-bool fits_middle(std::string_view written) {
-    return !written.empty() && written.front() != ':' && written.find_first_of(kBreaksMiddle) == std::string_view::npos;
-}
-
 bool fits_item(std::string_view item) {
     return !item.empty() && item.find_first_of(kBreaksItem) == std::string_view::npos;
 }
@@ -119,6 +115,10 @@ struct Rows {
 };
 
 }  // namespace
+
+bool fits_middle(std::string_view written) {
+    return !written.empty() && written.front() != ':' && written.find_first_of(kBreaksMiddle) == std::string_view::npos;
+}
 
 std::optional<CommandRefusal> command_refusal(const Command& command) { return std::visit(Rows{}, command.value); }
 

@@ -23,6 +23,10 @@ struct CommandRefusal {
     bool operator==(const CommandRefusal&) const = default;
 };
 
+// Whether `written` reads back as one parameter when it stands before the last one: not empty,
+// no leading ":", and no space, CR, LF or NUL.
+bool fits_middle(std::string_view written);
+
 // Nothing when the line written for `command` parses back into the command's own parameters
 // and list items; otherwise the first field, in declared order, that would not.
 std::optional<CommandRefusal> command_refusal(const Command& command);

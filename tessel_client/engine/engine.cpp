@@ -23,6 +23,10 @@ void Engine::queue_line(const IrcMessage& message) {
 std::optional<std::string> Engine::poll_transmit() {
     if (transmit.empty()) return std::nullopt;
     if (transmit.front().origin != LineOrigin::Engine) note_taken_line(transmit.front().text);
+    // A chat line whose echo is still owed goes out where nothing else would echo it: taken
+    // while down, or after echo-message was withdrawn.
+    if (transmit.front().echo != LocalEcho::None && !caps.is_enabled("echo-message"))
+        store_local_echo(transmit.front());
     std::string line = std::move(transmit.front().text);
     transmit.pop_front();
     return line;

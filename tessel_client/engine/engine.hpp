@@ -111,11 +111,12 @@ struct Engine {
     // before 001, go out right after 001's resume burst. NICK and QUIT given while a link is up
     // go out at once, so a stalled registration can be finished or left. Raw lines and
     // invitation codes go out at once too, and those given while down stay ahead of the
-    // registration burst.
+    // registration burst. A chat message that waits for 001 is echoed into our log only if the
+    // link it goes out on has no echo-message, once it is released.
     std::optional<CommandRefusal> execute(Command command);
 
-    // Send path. queue_line is the engine's own, for upkeep lines that go out at once; the
-    // others carry host commands.
+    // Send path. queue_line is the engine's own, for upkeep lines that go out at once and die
+    // with their link; the others carry host commands.
     void queue_line(const IrcMessage& message);
     std::optional<std::string> send_labeled(const IrcMessage& message, Sending sending = Sending::WhenRegistered);
     void send_chat(const IrcMessage& message);
@@ -125,7 +126,8 @@ struct Engine {
     void update_monitor(const std::vector<std::string>& nicks, bool watch);
     // A host command's line (held_lines.cpp), with the label it was given: held while we
     // register, else queued at once.
-    void queue_command_line(const IrcMessage& message, Sending sending, std::optional<std::string> label);
+    void queue_command_line(const IrcMessage& message, Sending sending, std::optional<std::string> label,
+                            LocalEcho echo = LocalEcho::None);
 
     // Receive side, called by the dispatch (public so their effects can be driven directly).
     void apply_message(const IrcMessage& message, bool historical);
@@ -166,13 +168,21 @@ private:
     void on_logged_in(const IrcMessage& message);
     void on_sasl_success(const IrcMessage& message);
     void expire_labels();
+    // The send path's own step: the label, if any, then the line with its echo state.
+    std::optional<std::string> label_and_queue(IrcMessage&& message, Sending sending, LocalEcho echo);
+    // Applies our own chat message to the model as if the server had sent it back, from the
+    // message or from the line it went out as.
+    void store_local_echo(IrcMessage message);
+    void store_local_echo(const OutgoingLine& line);
     // Held lines (held_lines.cpp): the host command lines not yet taken when a link comes up,
     // and those given while we register; all of them after 001's resume burst, their requests
-    // timed from then. When a link drops, every line not yet taken loses its label.
+    // timed from then and their local echoes decided then. When a link ends, what it left
+    // untaken is ended with it: the engine's own lines when `drop_own_lines`, the labels, and
+    // the promise of a server echo.
     void hold_line(OutgoingLine line);
     void set_aside_command_lines();
     void release_held_lines();
-    void unlabel_untaken_lines();
+    void end_link_lines(bool drop_own_lines);
     // Reduces one message and queues its model_changed events; false when nothing changed and
     // the caller owes a raw_line.
     bool apply_changes(const IrcMessage& message, bool historical);

@@ -1,14 +1,20 @@
-// Host command lines that wait for the server to register us, and the labels a dead link leaves.
+// Host command lines that wait for the server to register us, and what a link that ends
+// leaves behind.
 //
 // Strategy: a server answers every command before 001 with "not registered", so the lines of
 // host commands wait in `held` from handle_connected until the resume burst after 001 has
 // gone out, in the order they were made: first the host command lines the transmit queue still
 // held when the link came up (a dead link's, and commands given while down), then the commands
-// given during registration. The engine's own lines keep their place, ahead of a new burst, and
-// so do the host's raw lines and invitation codes, which are what a server must see before
-// registration; NICK and QUIT given while a link is up go out at once. A held request's answer
-// time has not begun: its deadline is set when its line goes out. When a link drops, a line
-// not yet taken loses the label it was given for that link, and its request is forgotten.
+// given during registration. The host's raw lines and invitation codes, which are what a server
+// must see before registration, keep their place ahead of a new burst, as do the engine's own
+// lines made while down; NICK and QUIT given while a link is up go out at once. A held
+// request's answer time has not begun: its deadline is set when its line goes out, and a held
+// chat line's local echo is decided then, by the link that takes it.
+//
+// What a link left untaken when it ends belongs to a conversation that is over: the engine's
+// own lines go, the host's lines lose the labels given for that link (their requests forgotten),
+// and a chat line whose echo that link's server was to send owes its local echo again.
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -50,9 +56,10 @@ void erase_label_tag(std::string& text, std::string_view label) {
 
 }  // namespace
 
-void Engine::queue_command_line(const IrcMessage& message, Sending sending, std::optional<std::string> label) {
+void Engine::queue_command_line(const IrcMessage& message, Sending sending, std::optional<std::string> label,
+                                LocalEcho echo) {
     OutgoingLine line{line_text(message), sending == Sending::AtOnce ? LineOrigin::Early : LineOrigin::Command,
-                      std::move(label)};
+                      std::move(label), echo};
     const bool registering = link == LinkState::Negotiating || link == LinkState::Registering;
     if (registering && sending == Sending::WhenRegistered)
         hold_line(std::move(line));
@@ -81,17 +88,28 @@ void Engine::set_aside_command_lines() {
 
 void Engine::release_held_lines() {
     const std::uint64_t deadline = saturating_add(now_ms, kLabelAnswerMs);
+    const bool server_echoes = caps.is_enabled("echo-message");
     for (OutgoingLine& line : held) {
         if (line.label) {
             if (auto it = pending_labels.find(*line.label); it != pending_labels.end())
                 pending_labels.update(it, [deadline](PendingLabel& request) { request.deadline = deadline; });
+        }
+        if (line.echo == LocalEcho::Owed) {
+            if (server_echoes) {
+                line.echo = LocalEcho::ServerEchoes;
+            } else {
+                store_local_echo(line);
+                line.echo = LocalEcho::None;
+            }
         }
         transmit.push_back(std::move(line));
     }
     held.clear();
 }
 
-void Engine::unlabel_untaken_lines() {
+void Engine::end_link_lines(bool drop_own_lines) {
+    if (drop_own_lines)
+        std::erase_if(transmit, [](const OutgoingLine& line) { return line.origin == LineOrigin::Engine; });
     auto unlabel = [this](OutgoingLine& line) {
         if (!line.label) return;
         erase_label_tag(line.text, *line.label);
@@ -102,7 +120,10 @@ void Engine::unlabel_untaken_lines() {
         }
         line.label.reset();
     };
-    for (OutgoingLine& line : transmit) unlabel(line);
+    for (OutgoingLine& line : transmit) {
+        unlabel(line);
+        if (line.echo == LocalEcho::ServerEchoes) line.echo = LocalEcho::Owed;
+    }
     for (OutgoingLine& line : held) unlabel(line);
 }
 

@@ -28,7 +28,9 @@ std::uint64_t backoff_delay(std::uint64_t base, std::uint64_t cap, std::uint32_t
 }  // namespace
 
 void Engine::handle_connected() {
-    if (link != LinkState::Down) unlabel_untaken_lines();  // the old link went without a word
+    // The old link went without a word. Its own lines stay, as a host that calls this twice
+    // asks for the burst twice.
+    if (link != LinkState::Down) end_link_lines(false);
     link = LinkState::Negotiating;
     reconnect_attempts = 0;
     // A new transport starts clean: a partial line (or the tail of a given-up line) of the dead
@@ -52,8 +54,9 @@ void Engine::handle_connected() {
 }
 
 void Engine::handle_disconnected() {
+    // A drop while down ends no link: the lines made since the last one are for the next.
+    end_link_lines(link != LinkState::Down);
     link = LinkState::Down;
-    unlabel_untaken_lines();
     batches.clear();
     caps = CapState{};
     sasl = SaslState::Idle;

@@ -31,8 +31,12 @@ void Engine::on_welcome(const IrcMessage& message) {
         else
             queue_line(IrcMessage::make("JOIN", channel.name));
         if (!history || channel.log.messages.empty()) continue;
-        if (auto msgid = channel.log.messages.rbegin()->msgid())
-            queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, "msgid=" + std::string(*msgid), "100"));
+        auto msgid = channel.log.messages.rbegin()->msgid();
+        if (!msgid) continue;
+        // A server's msgid is its own text: one that would split this line is as good as none.
+        std::string after = "msgid=" + std::string(*msgid);
+        if (fits_middle(after))
+            queue_line(IrcMessage::make("CHATHISTORY", "AFTER", channel.name, std::move(after), "100"));
     }
     // Then what the host asked for while we were not registered, now that the server listens.
     release_held_lines();
