@@ -4,6 +4,7 @@ the resume burst's history line is not used there."""
 import pytest
 
 from tessel_client import Client
+from wire import feed, sent
 
 BURST = ["CAP LS 302", "NICK me", "USER u 0 * R"]
 PLAIN = {"mechanism": "plain", "username": "acct", "password": "secret"}
@@ -13,17 +14,6 @@ def client(**kwargs):
     c = Client("me", username="u", realname="R", **kwargs)
     c.tick(0, 0)
     return c
-
-
-def feed(c, *lines):
-    c.handle_bytes("".join(line + "\r\n" for line in lines).encode())
-
-
-def sent(c):
-    out = []
-    while (chunk := c.poll_transmit()) is not None:
-        out.append(chunk[:-2].decode())
-    return out
 
 
 def up(c, caps=""):

@@ -6,23 +6,13 @@ import base64
 import pytest
 
 from tessel_client import Client
+from wire import feed, sent
 
 
 def session(nick="me", **kwargs):
     client = Client(nick, username="u", realname="R", **kwargs)
     client.tick(0, 0)
     return client
-
-
-def feed(client, *lines):
-    client.handle_bytes("".join(line + "\r\n" for line in lines).encode())
-
-
-def sent(client):
-    out = []
-    while (chunk := client.poll_transmit()) is not None:
-        out.append(chunk[:-2].decode())
-    return out
 
 
 def register(client, nick="me"):
