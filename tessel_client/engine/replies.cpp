@@ -25,12 +25,15 @@ void Engine::on_welcome(const IrcMessage& message) {
     }
     const bool history = caps.is_enabled("draft/chathistory");
     for (const auto& [folded, channel] : model.channels) {
+        // A channel's name is the server's text as well: one that cannot stand before another
+        // parameter is rejoined by name alone, and asks for no history.
+        const bool name_fits = fits_middle(channel.name);
         auto key = channel_keys.find(irc_fold(isupport.casemapping, channel.name));
-        if (key != channel_keys.end())
+        if (key != channel_keys.end() && name_fits)
             queue_line(IrcMessage::make("JOIN", channel.name, key->second));
         else
             queue_line(IrcMessage::make("JOIN", channel.name));
-        if (!history || channel.log.messages.empty()) continue;
+        if (!history || !name_fits || channel.log.messages.empty()) continue;
         auto msgid = channel.log.messages.rbegin()->msgid();
         if (!msgid) continue;
         // A server's msgid is its own text: one that would split this line is as good as none.

@@ -266,5 +266,28 @@ TEST(LinkDrop, AMsgidThatWouldSplitTheHistoryLineIsNotUsed) {
     }
 }
 
+TEST(LinkDrop, AChannelNameThatWouldSplitTheResumeLinesIsRejoinedAlone) {
+    struct Case {
+        const char* what;
+        const char* join;  // as the server wrote it
+        Lines burst;
+    };
+    const Case cases[] = {
+        {"a space", ":me!u@h JOIN :#d PRIVMSG #victim", {"JOIN :#d PRIVMSG #victim"}},
+        {"nothing odd", ":me!u@h JOIN #d", {"JOIN #d k"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Harness h;
+        h.register_with({"draft/chathistory", "message-tags"});
+        h.recv(c.join);
+        ASSERT_EQ(h.engine.model.channels.size(), 1u);
+        const std::string& name = h.engine.model.channels.begin()->second.name;
+        h.engine.channel_keys[irc_fold(h.engine.isupport.casemapping, name)] = "k";
+        relink_with_history(h);
+        EXPECT_EQ(h.sent(), c.burst);
+    }
+}
+
 }  // namespace
 }  // namespace tessel::testing
