@@ -140,8 +140,9 @@ class ClosingServer(LoopbackServer):
     def take(self, conn):
         self.accepted.append(time.monotonic())
         time.sleep(self.after)
-        conn.close()
+        # Noted before the close, so that a thread slow to run again cannot make it look later.
         self.closed.append(time.monotonic())
+        conn.close()
 
 
 def run_selectors(client, port, on_event, until, on_error=None, tls=None):
