@@ -1,5 +1,7 @@
 """Links that drop with the engine's own lines not yet taken, on InspIRCd with Atheme: the next
-link negotiates from nothing and logs in."""
+link negotiates from nothing and logs in; and a message given while down, logged once whatever
+the next link negotiated."""
+import pytest
 
 
 def words_of(line):
@@ -65,3 +67,36 @@ def test_a_link_that_drops_mid_negotiation_is_followed_by_one_that_logs_in(servi
     assert kinds.index("logged_in") < kinds.index("registered"), kinds
     assert peer.find_event("logged_in", {"account": services.account}, start=events_mark) is not None
     assert peer.model()["me"]["account"] == services.account
+
+
+def own_messages(peer, channel):
+    model = peer.model()
+    log = model["channels"][channel]["log"]["messages"]
+    return [m for m in log if m["sender"] == model["me"]["nick"] and m["kind"]["type"] == "privmsg"]
+
+
+@pytest.mark.parametrize("server", ["services", "ngircd"])  # with echo-message, and without
+def test_a_message_given_while_down_is_logged_once_after_the_reconnect(request, server, net, unique):
+    port = request.getfixturevalue(server).port
+    channel = unique("#outage")
+    peer = net.peer("outage", port, nick=unique("outage"))
+    net.connect(peer)
+    peer.do("join", channel)
+    peer.wait_change("channel_joined", channel=channel)
+
+    peer.follow_reconnects = False
+    peer.close()
+    peer.writing = False  # nothing takes the line while down: it waits for the next link
+    peer.do("send_message", channel, "said while down")
+    peer.writing = True
+    peer.connect()
+    peer.wait_event("registered")
+    peer.wait_change("channel_joined", channel=channel)
+    # The server answers in order, so once the marker is logged any echo of the first one is too.
+    peer.do("send_message", channel, "marker")
+    net.wait(lambda: "marker" in [m["text"] for m in own_messages(peer, channel)], what="the marker in our log")
+    logged = own_messages(peer, channel)
+    assert [m["text"] for m in logged] == ["said while down", "marker"]
+    # InspIRCd's echoes carry msgids, so both entries are the server's; ngIRCd's are our own.
+    echoed = peer.model()["channels"][channel]["log"]["by_msgid"]
+    assert len(echoed) == (2 if server == "services" else 0), echoed
